@@ -1,0 +1,42 @@
+#include "base/additional.h"
+
+#include "base/misc.h"
+
+namespace cvn::additional {
+
+attributes attributes::add(const std::string& name, const std::string& value) const {
+  attributes r = *this;
+  r.map_[name] = value;
+  return r;
+}
+
+std::optional<std::string> attributes::get(const std::string& name) const {
+  const auto it = map_.find(name);
+  if (it == map_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<std::pair<std::string, std::string>> attributes::to_list() const {
+  return {map_.begin(), map_.end()};
+}
+
+attributes of_list(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  attributes r;
+  for (const auto& [name, value] : pairs) r = r.add(name, value);
+  return r;
+}
+
+std::string one_to_string(const std::pair<std::string, std::string>& binding) {
+  return binding.first + "=\"" + misc::escape_double_quotes(binding.second) + "\"";
+}
+
+std::string to_string(const attributes& set) {
+  std::string out;
+  for (auto it = set.map_.rbegin(); it != set.map_.rend(); ++it) {
+    if (!out.empty()) out += ", ";
+    out += one_to_string(*it);
+  }
+  return out;
+}
+
+}  // namespace cvn::additional
