@@ -1,0 +1,207 @@
+%{
+// Scanner of the newer languages. Positions are byte offsets kept in the scanner's extra data.
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <unordered_map>
+
+#include "base/base_types.h"
+#include "base/lexer.h"
+#include "base/misc.h"
+
+namespace {
+
+struct scan_state {
+  cvn::loc::position cur;    // just after the last character matched
+  cvn::loc::position start;  // start of the token being read
+  std::string buffer;        // text of string and code literals
+};
+
+}  // namespace
+
+#define YY_EXTRA_TYPE scan_state*
+#define YY_DECL int cvnlex_next(yyscan_t yyscanner, cvn::lexer::token& tok)
+#define YY_USER_ACTION yyextra->cur.offset += yyleng;
+
+namespace {
+void new_line(scan_state* s) {
+  s->cur.line += 1;
+  s->cur.bol = s->cur.offset;
+}
+}  // namespace
+
+using cvn::lexer::token_kind;
+%}
+
+%option reentrant noyywrap nounput noinput nodefault batch 8bit never-interactive
+%option prefix="cvnlex_"
+%option extra-type="scan_state*"
+%x STR CODE
+
+%%
+
+%{
+  scan_state* const st = yyextra;
+%}
+
+<INITIAL>{
+\"                 { st->start = st->cur; st->start.offset -= 1; st->buffer.clear(); BEGIN(STR); }
+"<{"               { st->start = st->cur; st->start.offset -= 2; st->buffer.clear(); BEGIN(CODE); }
+\n                 { new_line(st); }
+" "                { }
+"_action"          { return static_cast<int>(token_kind::Action_marker); }
+"_adeq"            { return static_cast<int>(token_kind::Adeq_marker); }
+"_desc"            { return static_cast<int>(token_kind::Desc_marker); }
+"_flatten"         { return static_cast<int>(token_kind::Flatten_marker); }
+"_post"            { return static_cast<int>(token_kind::Post_marker); }
+[a-z][A-Za-z0-9_]* { return static_cast<int>(token_kind::Lident); }
+[A-Z][A-Za-z0-9_]* { return static_cast<int>(token_kind::Uident); }
+"."                { return static_cast<int>(token_kind::Dot); }
+"{"                { return static_cast<int>(token_kind::Lbrace); }
+"}"                { return static_cast<int>(token_kind::Rbrace); }
+"["                { return static_cast<int>(token_kind::Lbracket); }
+"]"                { return static_cast<int>(token_kind::Rbracket); }
+"("                { return static_cast<int>(token_kind::Lparen); }
+")"                { return static_cast<int>(token_kind::Rparen); }
+"="                { return static_cast<int>(token_kind::Equal); }
+";"                { return static_cast<int>(token_kind::Semi); }
+":"                { return static_cast<int>(token_kind::Colon); }
+","                { return static_cast<int>(token_kind::Comma); }
+"/"                { return static_cast<int>(token_kind::Slash); }
+"|"                { return static_cast<int>(token_kind::Bar); }
+"+"                { return static_cast<int>(token_kind::Plus); }
+"-"                { return static_cast<int>(token_kind::Minus); }
+"*"                { return static_cast<int>(token_kind::Star); }
+-?[0-9]+           { return static_cast<int>(token_kind::Int); }
+-?[0-9]+\.[0-9]*   { return static_cast<int>(token_kind::Float); }
+"-->"              { return static_cast<int>(token_kind::Long_arrow); }
+"->"               { return static_cast<int>(token_kind::Arrow); }
+<<EOF>>            { return static_cast<int>(token_kind::Eof); }
+.                  { return -1; }
+}
+
+<STR>{
+\\\"               { st->buffer += '"'; }
+\\\\               { st->buffer += '\\'; }
+\"                 { BEGIN(INITIAL); return static_cast<int>(token_kind::String); }
+\n                 { new_line(st); st->buffer += '\n'; }
+[^\\\"\n]+         { st->buffer.append(yytext, static_cast<std::size_t>(yyleng)); }
+.                  { st->buffer += yytext[0]; }
+<<EOF>>            { return -2; }
+}
+
+<CODE>{
+"}>"               { BEGIN(INITIAL); return static_cast<int>(token_kind::Code); }
+\n                 { new_line(st); st->buffer += '\n'; }
+[^}\n]+            { st->buffer.append(yytext, static_cast<std::size_t>(yyleng)); }
+.                  { st->buffer += yytext[0]; }
+<<EOF>>            { return -3; }
+}
+
+%%
+
+namespace cvn::lexer {
+namespace {
+
+struct scanner_box {
+  yyscan_t scanner = nullptr;
+  scan_state state;
+  YY_BUFFER_STATE buffer = nullptr;
+};
+
+std::int64_t int_of_string(const std::string& text) {
+  // Integers are 63-bit signed values, as everywhere else in the system's files.
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  constexpr long long max63 = (1LL << 62) - 1;
+  if (errno != 0 || v > max63 || v < -max63 - 1) throw Failure("int_of_string");
+  return v;
+}
+
+// Index of the keyword that the text spells in any case, or -1. Identifiers are looked up once each, so
+// the common case (not a keyword, or longer than any keyword) must stay cheap.
+int keyword_index(std::string_view text) {
+  constexpr std::size_t longest = 12;
+  if (text.size() > longest || text.size() < 2) return -1;
+  char lower[longest];
+  for (std::size_t i = 0; i < text.size(); ++i) lower[i] = misc::latin1_lower(text[i]);
+  static const std::unordered_map<std::string_view, int> table = [] {
+    std::unordered_map<std::string_view, int> t;
+    for (std::size_t i = 0; i < keywords.size(); ++i) t.emplace(keywords[i], static_cast<int>(i));
+    return t;
+  }();
+  const auto it = table.find(std::string_view(lower, text.size()));
+  return it == table.end() ? -1 : it->second;
+}
+
+}  // namespace
+
+lexer::lexer(std::string_view text, std::string_view file_name) : scanner_(new scanner_box) {
+  auto* box = static_cast<scanner_box*>(scanner_);
+  box->state.cur = loc::position{loc::intern(file_name), 1, 0, 0};
+  cvnlex_lex_init_extra(&box->state, &box->scanner);
+  box->buffer = cvnlex__scan_bytes(text.data(), static_cast<int>(text.size()), box->scanner);
+}
+
+lexer::~lexer() {
+  auto* box = static_cast<scanner_box*>(scanner_);
+  cvnlex__delete_buffer(box->buffer, box->scanner);
+  cvnlex_lex_destroy(box->scanner);
+  delete box;
+}
+
+const loc::position& lexer::current() const { return static_cast<scanner_box*>(scanner_)->state.cur; }
+
+void lexer::error(const std::string& message) const { loc::raise_problem({current(), current()}, message); }
+
+token lexer::main() {
+  auto* box = static_cast<scanner_box*>(scanner_);
+  token tok;
+  const int kind = cvnlex_next(box->scanner, tok);
+  const char* text = cvnlex_get_text(box->scanner);
+  const std::size_t length = static_cast<std::size_t>(cvnlex_get_leng(box->scanner));
+  if (kind == -1) error(misc::sprintf_string("Invalid character %s", std::string(text, length).c_str()));
+  if (kind == -2) error("String not terminated.");
+  if (kind == -3) error("Code not terminated.");
+  tok.kind = static_cast<token_kind>(kind);
+  tok.where.end = box->state.cur;
+  tok.where.begin = box->state.cur;
+  switch (tok.kind) {
+    case token_kind::String:
+    case token_kind::Code:
+      tok.where.begin = box->state.start;
+      tok.text = std::move(box->state.buffer);
+      box->state.buffer.clear();
+      return tok;
+    case token_kind::Eof:
+      return tok;
+    default:
+      break;
+  }
+  tok.where.begin.offset -= static_cast<std::int64_t>(length);
+  if (tok.kind == token_kind::Int) {
+    tok.int_value = int_of_string(std::string(text, length));
+  } else if (tok.kind == token_kind::Float) {
+    tok.float_value = std::strtod(std::string(text, length).c_str(), nullptr);
+  } else if (tok.kind == token_kind::Lident || tok.kind == token_kind::Uident) {
+    tok.text.assign(text, length);
+    if (const int k = keyword_index(tok.text); k >= 0) tok.kind = static_cast<token_kind>(k);
+  }
+  return tok;
+}
+
+bool is_keyword(std::string_view text) { return keyword_index(text) >= 0; }
+
+const char* string_of_kind(token_kind kind) {
+  static const char* const names[] = {
+      "abstract", "actuator", "algorithm", "architecture", "broadcast", "comment", "constant", "constraints",
+      "definition", "delay", "durations", "function", "gate", "in", "let", "match", "medium", "operator", "out",
+      "parallel", "period", "port", "ram", "reference", "sammp", "sampp", "sensor", "sequence", "type", "with",
+      ".", "{", "}", "[", "]", "(", ")", "=", ";", ":", ",", "/", "|", "+", "-", "*", "-->", "->",
+      "_action", "_adeq", "_desc", "_flatten", "_post",
+      "ident", "Ident", "int", "float", "string", "code", "end of input"};
+  return names[static_cast<int>(kind)];
+}
+
+}  // namespace cvn::lexer

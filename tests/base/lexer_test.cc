@@ -1,0 +1,115 @@
+// The common lexer of the newer languages and the qualified-name grammar.
+#include "base/lexer.h"
+
+#include <gtest/gtest.h>
+
+#include "base/tokens.h"
+
+namespace cvn::lexer {
+namespace {
+
+using k = token_kind;
+
+std::vector<token> all(std::string_view text) {
+  lexer lex(text, "f.alg");
+  std::vector<token> out;
+  for (;;) {
+    out.push_back(lex.main());
+    if (out.back().kind == k::Eof) return out;
+  }
+}
+
+std::vector<token_kind> kinds(std::string_view text) {
+  std::vector<token_kind> out;
+  for (const token& t : all(text)) out.push_back(t.kind);
+  return out;
+}
+
+std::string problem_text(std::string_view text) {
+  try {
+    (void)all(text);
+  } catch (const loc::Problem& p) {
+    return loc::string_of_problem(p);
+  }
+  return "no problem";
+}
+
+TEST(CommonLexer, KeywordsInAnyCaseAndIdentifiers) {
+  EXPECT_EQ(kinds("operator type Proc"), (std::vector<k>{k::Operator, k::Type, k::Uident, k::Eof}));
+  EXPECT_EQ(kinds("Type OPERATOR sAmPp"), (std::vector<k>{k::Type, k::Operator, k::Sampp, k::Eof}));
+  const auto ts = all("a.b M.x a_1B");
+  EXPECT_EQ(ts[0].kind, k::Lident);
+  EXPECT_EQ(ts[1].kind, k::Dot);
+  EXPECT_EQ(ts[3].kind, k::Uident);
+  EXPECT_EQ(ts[3].text, "M");
+  EXPECT_EQ(ts[6].text, "a_1B");
+  EXPECT_TRUE(is_keyword("Delay"));
+  EXPECT_TRUE(is_keyword("architecture"));
+  EXPECT_FALSE(is_keyword("delays"));
+  EXPECT_FALSE(is_keyword("d"));
+}
+
+TEST(CommonLexer, LongestMatch) {
+  EXPECT_EQ(kinds("-->->-"), (std::vector<k>{k::Long_arrow, k::Arrow, k::Minus, k::Eof}));
+  const auto numbers = all("-12 - 12 1e5 12abc 3. 4.25");
+  EXPECT_EQ(numbers[0].int_value, -12);
+  EXPECT_EQ(numbers[1].kind, k::Minus);
+  EXPECT_EQ(numbers[2].int_value, 12);
+  EXPECT_EQ(numbers[3].int_value, 1);
+  EXPECT_EQ(numbers[4].text, "e5");
+  EXPECT_EQ(numbers[5].int_value, 12);
+  EXPECT_EQ(numbers[6].text, "abc");
+  EXPECT_EQ(numbers[7].kind, k::Float);
+  EXPECT_DOUBLE_EQ(numbers[7].float_value, 3.0);
+  EXPECT_DOUBLE_EQ(numbers[8].float_value, 4.25);
+  EXPECT_EQ(kinds("_actions _post"), (std::vector<k>{k::Action_marker, k::Lident, k::Post_marker, k::Eof}));
+}
+
+TEST(CommonLexer, StringAndCodeLiterals) {
+  const auto ts = all("\"a\\\"b\\\\c\\n\" <{ x }\n} }>");
+  EXPECT_EQ(ts[0].kind, k::String);
+  EXPECT_EQ(ts[0].text, "a\"b\\c\\n") << "only \\\" and \\\\ are escapes";
+  EXPECT_EQ(ts[1].kind, k::Code);
+  EXPECT_EQ(ts[1].text, " x }\n} ");
+  EXPECT_EQ(ts[0].where.begin.offset, 0);
+  EXPECT_EQ(ts[0].where.end.offset, 11);
+}
+
+TEST(CommonLexer, PositionsCountLineEndsInsideLiterals) {
+  const auto ts = all("\"a\nb\" <{\n\n}> x\n  y");
+  EXPECT_EQ(ts[2].where.begin.line, 4);
+  EXPECT_EQ(ts[2].where.begin.offset - ts[2].where.begin.bol, 3);
+  EXPECT_EQ(ts[3].where.begin.line, 5);
+  EXPECT_EQ(ts[3].where.begin.offset - ts[3].where.begin.bol, 2);
+  EXPECT_EQ(ts[3].where.begin.file, "f.alg");
+}
+
+TEST(CommonLexer, LexicalErrors) {
+  EXPECT_EQ(problem_text("a\tb"), "File \"f.alg\", line 1, character 2:\nError: Invalid character \t");
+  EXPECT_EQ(problem_text("x\r\n"), "File \"f.alg\", line 1, character 2:\nError: Invalid character \r");
+  EXPECT_EQ(problem_text("\n_x"), "File \"f.alg\", line 2, character 1:\nError: Invalid character _");
+  EXPECT_EQ(problem_text("ok \"abc"), "File \"f.alg\", line 1, character 7:\nError: String not terminated.");
+  EXPECT_EQ(problem_text("<{\nabc"), "File \"f.alg\", line 2, character 3:\nError: Code not terminated.");
+  EXPECT_THROW((void)all("99999999999999999999"), Failure);
+  EXPECT_THROW((void)all("4611686018427387904"), Failure) << "integers are 63-bit";
+  EXPECT_EQ(all("-4611686018427387904")[0].int_value, -4611686018427387904LL);
+}
+
+TEST(QualifiedNames, Entries) {
+  using base_types::qualified_name;
+  using base_types::simple_name;
+  EXPECT_EQ(qname_of_string("x"), base_types::qname(simple_name{"x"}));
+  EXPECT_EQ(qname_of_string("Lib.f_1"), base_types::qname(qualified_name{"Lib", "f_1"}));
+  for (const char* bad : {"", "X", "x.y", "Lib.", "Lib.F", "a b", "in", "Lib.in"})
+    EXPECT_THROW((void)qname_of_string(bad), tokens::Error) << bad;
+  lexer name_lex("abc", "");
+  EXPECT_EQ(tokens::parse_name(name_lex), "abc");
+  lexer module_lex("Abc", "");
+  EXPECT_EQ(tokens::parse_module_name(module_lex), "Abc");
+  lexer wrong("abc", "");
+  EXPECT_THROW((void)tokens::parse_module_name(wrong), tokens::Error);
+  EXPECT_EQ(tokens::Error().printed(), "Tokens.Error");
+}
+
+}  // namespace
+}  // namespace cvn::lexer
