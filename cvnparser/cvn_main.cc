@@ -32,7 +32,8 @@ void main(const std::vector<std::string>& argv) {
   if (anonymous.empty()) return;
   try {
     // Reading the application file; its translations are chosen by `action`.
-    (void)misc::string_of_file(anonymous.front());
+    const cvn_types::cvn_file file = parse_cvn(anonymous.front());
+    (void)file;
     (void)incl;
   } catch (const loc::Problem& p) {
     // A located problem ends the run as a plain failure carrying its full report text.

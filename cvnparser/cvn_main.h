@@ -1,9 +1,11 @@
 #pragma once
 // The converter's run: its option table, the chosen action, and the failure report.
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
+#include "cvnparser/cvn_types.h"
 #include "driver/options.h"
 
 namespace cvn::cvn_main {
@@ -19,6 +21,14 @@ struct Action_split {
 };
 /// The one action a run performs; the last action option given wins.
 using Action = std::variant<Action_algo, Action_dur, Action_cons, Action_arch, Action_split>;
+
+/// Reads the application file `file_name` (not searched along the include directories) into its syntax
+/// tree. Throws Sys_error when the file cannot be read, loc::Problem for a lexical or syntax error.
+[[nodiscard]] cvn_types::cvn_file parse_cvn(const std::string& file_name);
+
+/// The syntax tree of an application file's text: every ".." rewritten as " .. ", then lexed and parsed with
+/// positions carrying `file_name` as given. Throws loc::Problem.
+[[nodiscard]] cvn_types::cvn_file parse_cvn_string(std::string text, std::string_view file_name);
 
 /// The converter's option table, whose actions set `action`.
 [[nodiscard]] std::vector<options::entry> option_table(const std::string& program_name, Action& action);

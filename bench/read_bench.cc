@@ -1,0 +1,82 @@
+// Reading application files: the lexer alone (tokens counted, nothing built) against parse_cvn, on every
+// generated shape at 1 MB and 50 MB. Peak memory is reported per benchmark above the file's own size:
+// run one benchmark per process (--benchmark_filter) for figures that no earlier benchmark inflates.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "base/misc.h"
+#include "bench/bench_util.h"
+#include "bench/cvn_gen.h"
+#include "cvnparser/cvn_lexer.h"
+#include "cvnparser/cvn_main.h"
+
+namespace {
+
+// The generated file for (shape, size), written once per process under /tmp.
+std::string input_file(const std::string& shape, std::int64_t bytes) {
+  const std::string name = "/tmp/cvn_bench_" + shape + "_" + std::to_string(bytes) + ".cvn";
+  std::ifstream exists(name);
+  if (!exists) cvn::misc::write_file(name, cvn::bench::generate_cvn(shape, static_cast<std::size_t>(bytes)));
+  return name;
+}
+
+// Starts a new peak-memory measurement (Linux: resets VmHWM to the current resident size).
+void reset_peak_rss() {
+  if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);
+    std::fclose(f);
+  }
+}
+
+void report(benchmark::State& state, std::size_t file_bytes, std::int64_t tokens) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(file_bytes));
+  state.counters["file_MB"] = static_cast<double>(file_bytes) / 1e6;
+  state.counters["peak_rss_MB"] = static_cast<double>(cvn::bench::peak_rss_bytes()) / 1e6;
+  if (tokens > 0) state.counters["tokens"] = static_cast<double>(tokens);
+}
+
+void BM_lex_only(benchmark::State& state, const std::string& shape) {
+  const std::string file = input_file(shape, state.range(0));
+  std::size_t size = 0;
+  std::int64_t tokens = 0;
+  reset_peak_rss();
+  for (auto _ : state) {
+    std::string text = cvn::misc::string_of_file(file);
+    size = text.size();
+    if (text.find("..") != std::string::npos) text = cvn::misc::replace_in_string("..", " .. ", text);
+    cvn::cvn_lexer::Cvn_lexer lexer(std::move(text), file);
+    tokens = 0;
+    while (lexer.lexer().kind() != cvn::cvn_parser::parser::symbol_kind::S_YYEOF) ++tokens;
+    benchmark::DoNotOptimize(tokens);
+  }
+  report(state, size, tokens);
+}
+
+void BM_parse_cvn(benchmark::State& state, const std::string& shape) {
+  const std::string file = input_file(shape, state.range(0));
+  std::size_t size = 0;
+  reset_peak_rss();
+  for (auto _ : state) {
+    const auto tree = cvn::cvn_main::parse_cvn(file);
+    benchmark::DoNotOptimize(tree.cvn_algos.data());
+  }
+  { size = cvn::misc::string_of_file(file).size(); }
+  report(state, size, 0);
+}
+
+const bool registered = [] {
+  for (const auto& shape : cvn::bench::cvn_shapes()) {
+    benchmark::RegisterBenchmark(("lex_only/" + shape).c_str(), BM_lex_only, shape)
+        ->Arg(1 << 20)->Arg(50 << 20)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("parse_cvn/" + shape).c_str(), BM_parse_cvn, shape)
+        ->Arg(1 << 20)->Arg(50 << 20)->Unit(benchmark::kMillisecond);
+  }
+  return true;
+}();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,217 @@
+/* Lexer of the application file. Longest match, the earlier rule winning a tie; keywords are looked up
+   in a table once an identifier has been matched. */
+%top{
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "base/base_types.h"
+#include "cvnparser/cvn_lexer.h"
+}
+
+%{
+using cvn::cvn_parser::parser;
+
+#define YY_DECL parser::symbol_type cvnyylex(yyscan_t yyscanner)
+/* Every match moves the position past its lexeme; `start` keeps where the match began. */
+#define YY_USER_ACTION \
+  yyextra->start = yyextra->pos; \
+  yyextra->pos.offset += yyleng;
+#define YY_FATAL_ERROR(msg) cvn::base_types::internal_error(msg)
+
+namespace {
+
+cvn::loc::location token_loc(const cvn::cvn_lexer::state& s) { return {s.start, s.pos}; }
+
+/// The keyword's token, or 0 for a plain identifier.
+parser::token_kind_type keyword(std::string_view word) {
+  static const std::unordered_map<std::string_view, parser::token_kind_type> table = [] {
+    std::unordered_map<std::string_view, parser::token_kind_type> t(101);
+    const std::pair<std::string_view, parser::token_kind_type> words[] = {
+        {"include", parser::token::TOK_KW_INCLUDE},
+        {"def", parser::token::TOK_KW_DEF},
+        {"main", parser::token::TOK_KW_MAIN},
+        {"application", parser::token::TOK_KW_APPLICATION},
+        {"description", parser::token::TOK_KW_DESCRIPTION},
+        {"operation_group", parser::token::TOK_KW_OPERATION_GROUP},
+        {"software_component", parser::token::TOK_KW_SOFTWARE_COMPONENT},
+        {"constraint", parser::token::TOK_KW_CONSTRAINT},
+        {"absolute", parser::token::TOK_KW_ABSOLUTE},
+        {"relative", parser::token::TOK_KW_RELATIVE},
+        {"union", parser::token::TOK_KW_UNION},
+        {"disjunction", parser::token::TOK_KW_DISJUNCTION},
+        {"corvan_version", parser::token::TOK_KW_CORVAN_VERSION},
+        {"initseq", parser::token::TOK_KW_INITSEQ},
+        {"loopseq", parser::token::TOK_KW_LOOPSEQ},
+        {"endseq", parser::token::TOK_KW_ENDSEQ},
+        {"code_phases", parser::token::TOK_KW_CODE_PHASES},
+        {"constant", parser::token::TOK_KW_CONSTANT},
+        {"sensor", parser::token::TOK_KW_SENSOR},
+        {"actuator", parser::token::TOK_KW_ACTUATOR},
+        {"memory", parser::token::TOK_KW_MEMORY},
+        {"algorithm", parser::token::TOK_KW_ALGORITHM},
+        {"internal", parser::token::TOK_KW_INTERNAL},
+        {"attach_all", parser::token::TOK_KW_ATTACH_ALL},
+        {"attach_ref", parser::token::TOK_KW_ATTACH_REF},
+        {"attach_condi", parser::token::TOK_KW_ATTACH_CONDI},
+        {"attach_condo", parser::token::TOK_KW_ATTACH_CONDO},
+        {"attach_explode", parser::token::TOK_KW_ATTACH_EXPLODE},
+        {"attach_implode", parser::token::TOK_KW_ATTACH_IMPLODE},
+        {"conditions", parser::token::TOK_KW_CONDITIONS},
+        {"references", parser::token::TOK_KW_REFERENCES},
+        {"dependences", parser::token::TOK_KW_DEPENDENCES},
+        {"strong_precedence_data", parser::token::TOK_KW_STRONG_PRECEDENCE_DATA},
+        {"weak_precedence_data", parser::token::TOK_KW_WEAK_PRECEDENCE_DATA},
+        {"precedence", parser::token::TOK_KW_PRECEDENCE},
+        {"data", parser::token::TOK_KW_DATA},
+        {"condition_synchro", parser::token::TOK_KW_CONDITION_SYNCHRO},
+        {"architecture", parser::token::TOK_KW_ARCHITECTURE},
+        {"operator", parser::token::TOK_KW_OPERATOR},
+        {"operators", parser::token::TOK_KW_OPERATORS},
+        {"gate", parser::token::TOK_KW_GATE},
+        {"media", parser::token::TOK_KW_MEDIA},
+        {"medias", parser::token::TOK_KW_MEDIAS},
+        {"sampp", parser::token::TOK_KW_SAMPP},
+        {"sammp", parser::token::TOK_KW_SAMMP},
+        {"ram", parser::token::TOK_KW_RAM},
+        {"broadcast", parser::token::TOK_KW_BROADCAST},
+        {"no_broadcast", parser::token::TOK_KW_NO_BROADCAST},
+        {"connections", parser::token::TOK_KW_CONNECTIONS},
+        {"extra_durations_operator", parser::token::TOK_KW_EXTRA_DURATIONS_OPERATOR},
+        {"extra_durations_media", parser::token::TOK_KW_EXTRA_DURATIONS_MEDIA},
+        {"ports", parser::token::TOK_KW_PORTS},
+        {"schedules", parser::token::TOK_KW_SCHEDULES},
+        {"operation_scheduled", parser::token::TOK_KW_OPERATION_SCHEDULED},
+        {"scheduled", parser::token::TOK_KW_SCHEDULED},
+        {"calcul", parser::token::TOK_KW_CALCUL},
+        {"communication", parser::token::TOK_KW_COMMUNICATION},
+        {"send", parser::token::TOK_KW_SEND},
+        {"receive", parser::token::TOK_KW_RECEIVE},
+        {"sync", parser::token::TOK_KW_SYNC},
+        {"send_synchro", parser::token::TOK_KW_SEND_SYNCHRO},
+        {"receive_synchro", parser::token::TOK_KW_RECEIVE_SYNCHRO},
+        {"read", parser::token::TOK_KW_READ},
+        {"write", parser::token::TOK_KW_WRITE},
+        {"ihm", parser::token::TOK_KW_IHM},
+        {"condI", parser::token::TOK_KW_CONDI},
+        {"condO", parser::token::TOK_KW_CONDO},
+        {"explode", parser::token::TOK_KW_EXPLODE},
+        {"implode", parser::token::TOK_KW_IMPLODE},
+        {"synchro_constant", parser::token::TOK_KW_SYNCHRO_CONSTANT},
+        {"cond_level", parser::token::TOK_KW_COND_LEVEL},
+        {"schedule_dependences", parser::token::TOK_KW_SCHEDULE_DEPENDENCES},
+        {"schedule_conditions", parser::token::TOK_KW_SCHEDULE_CONDITIONS},
+        {"on", parser::token::TOK_KW_ON},
+        {"true", parser::token::TOK_KW_TRUE},
+        {"false", parser::token::TOK_KW_FALSE},
+    };
+    for (const auto& [w, k] : words) t.emplace(w, k);
+    return t;
+  }();
+  const auto found = table.find(word);
+  return found == table.end() ? parser::token::TOK_YYEMPTY : found->second;
+}
+
+/// The decimal value of an integer lexeme; integers are signed 63-bit values.
+std::int64_t int_of_lexeme(const char* text, std::size_t length, const cvn::loc::position& here) {
+  std::size_t i = 0;
+  const bool negative = text[0] == '-';
+  if (text[0] == '-' || text[0] == '+') i = 1;
+  while (i + 1 < length && text[i] == '0') ++i;
+  constexpr std::uint64_t max_positive = (std::uint64_t{1} << 62) - 1;
+  // 19 digits cannot overflow the unsigned accumulator; more never fit 63 bits anyway.
+  std::uint64_t value = 0;
+  if (length - i > 19) cvn::loc::raise_problem({here, here}, "int_of_string");
+  for (; i < length; ++i) value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  if (value > max_positive + (negative ? 1 : 0)) cvn::loc::raise_problem({here, here}, "int_of_string");
+  return negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+%}
+
+%option reentrant noyywrap nounput noinput nodefault batch 8bit never-interactive warn
+%option prefix="cvnyy"
+%option extra-type="cvn::cvn_lexer::state*"
+%option full
+
+DIGITS   [0-9]+
+EXPONENT e[+-]?{DIGITS}
+
+%%
+
+<<EOF>>   { return parser::make_YYEOF({yyextra->pos, yyextra->pos}); }
+"->"      { return parser::make_ARROW(token_loc(*yyextra)); }
+"<-"      { return parser::make_LARROW(token_loc(*yyextra)); }
+"\\"      { return parser::make_BACKSLASH(token_loc(*yyextra)); }
+"?"       { return parser::make_QUESTION(token_loc(*yyextra)); }
+"!"       { return parser::make_BANG(token_loc(*yyextra)); }
+"@"       { return parser::make_AT(token_loc(*yyextra)); }
+"="       { return parser::make_EQUAL(token_loc(*yyextra)); }
+"/"       { return parser::make_SLASH(token_loc(*yyextra)); }
+"-"       { return parser::make_MINUS(token_loc(*yyextra)); }
+"|"       { return parser::make_BAR(token_loc(*yyextra)); }
+"["       { return parser::make_LBRACKET(token_loc(*yyextra)); }
+"]"       { return parser::make_RBRACKET(token_loc(*yyextra)); }
+"<"       { return parser::make_LT(token_loc(*yyextra)); }
+">"       { return parser::make_GT(token_loc(*yyextra)); }
+"{"       { return parser::make_LBRACE(token_loc(*yyextra)); }
+"}"       { return parser::make_RBRACE(token_loc(*yyextra)); }
+"("       { return parser::make_LPAREN(token_loc(*yyextra)); }
+")"       { return parser::make_RPAREN(token_loc(*yyextra)); }
+"&"       { return parser::make_AMP(token_loc(*yyextra)); }
+":"       { return parser::make_COLON(token_loc(*yyextra)); }
+","       { return parser::make_COMMA(token_loc(*yyextra)); }
+";"       { return parser::make_SEMI(token_loc(*yyextra)); }
+"."       { return parser::make_DOT(token_loc(*yyextra)); }
+"+"       { return parser::make_PLUS(token_loc(*yyextra)); }
+"*"       { return parser::make_STAR(token_loc(*yyextra)); }
+[ \t\r]+  { }
+\n        { yyextra->pos.line += 1; yyextra->pos.bol = yyextra->pos.offset; }
+"#"[^\n]* { return parser::make_COMMENT(token_loc(*yyextra)); }
+\"[^"]*\"* {
+            /* The value drops the first and the last character of the lexeme; line feeds inside do not
+               count as lines. A lone quote at the end of the input has no such value. */
+            if (yyleng < 2) cvn::loc::raise_problem({yyextra->pos, yyextra->pos}, "lexing: empty token");
+            return parser::make_STRING(std::string(yytext + 1, static_cast<std::size_t>(yyleng) - 2),
+                                       token_loc(*yyextra));
+          }
+[A-Za-z_][A-Za-z0-9_\-]* {
+            const auto k = keyword(std::string_view(yytext, static_cast<std::size_t>(yyleng)));
+            if (k != parser::token::TOK_YYEMPTY) return parser::symbol_type(k, token_loc(*yyextra));
+            return parser::make_IDENT(std::string(yytext, static_cast<std::size_t>(yyleng)), token_loc(*yyextra));
+          }
+[+-]?{DIGITS} {
+            return parser::make_INT(int_of_lexeme(yytext, static_cast<std::size_t>(yyleng), yyextra->pos),
+                                    token_loc(*yyextra));
+          }
+[+-]?{DIGITS}("."[0-9]*{EXPONENT}?|{EXPONENT}) {
+            // yytext is NUL-terminated during the action; no locale is ever set, so "." is the point.
+            return parser::make_FLOAT(std::strtod(yytext, nullptr), token_loc(*yyextra));
+          }
+.         {
+            /* Starts no token: located before the character, where the lexer stands. */
+            cvn::loc::raise_problem({yyextra->start, yyextra->start}, "lexing: empty token");
+          }
+
+%%
+
+namespace cvn::cvn_lexer {
+
+Cvn_lexer::Cvn_lexer(std::string text, std::string_view file_name)
+    : text_(std::move(text)), state_(std::make_unique<state>()) {
+  state_->pos = loc::position{loc::intern(file_name), 1, 0, 0};
+  state_->start = state_->pos;
+  if (cvnyylex_init_extra(state_.get(), &scanner_) != 0) base_types::internal_error("Cvn_lexer: no scanner");
+  // Scanned in place: the two end-of-buffer marks are appended instead of copying the whole text.
+  text_.append(2, '\0');
+  cvnyy_scan_buffer(text_.data(), text_.size(), static_cast<yyscan_t>(scanner_));
+}
+
+Cvn_lexer::~Cvn_lexer() { cvnyylex_destroy(static_cast<yyscan_t>(scanner_)); }
+
+parser::symbol_type Cvn_lexer::lexer() { return cvnyylex(static_cast<yyscan_t>(scanner_)); }
+
+}  // namespace cvn::cvn_lexer

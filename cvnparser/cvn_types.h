@@ -1,0 +1,233 @@
+#pragma once
+// The syntax tree of an application file: what the translations read of it. Everything else that the
+// grammar accepts (positions, descriptions, scheduling results, code phases...) is dropped while parsing.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "algo/algo_types.h"
+#include "arch/arch_types.h"
+
+namespace cvn::cvn_types {
+
+using algo_types::expr;
+
+/// A plain name.
+struct Name {
+  std::string name;
+  bool operator==(const Name&) const = default;
+};
+/// A name in a library; the library's first character is upper-cased when the node is built.
+struct Lib_name {
+  std::string lib;
+  std::string name;
+  bool operator==(const Lib_name&) const = default;
+};
+/// A possibly library-qualified name.
+using cvn_name = std::variant<Name, Lib_name>;
+
+/// Kind of an algorithm-part definition, selected by the keyword after "def".
+enum class cvn_def_kind { Algorithm, Constant, Memory, Sensor, Actuator };
+
+struct cvn_port {
+  std::string cp_name;
+  std::optional<expr> cp_dim;  // absent when no "[...]" is written
+  std::string cp_type;
+  algo_types::direction cp_dir;  // In for "?", Out for "!"
+  std::int64_t cp_rank = 0;      // 0 when not written
+};
+
+/// `Parallel` repetition: "[" factor "]".
+struct Parallel {
+  expr factor;
+};
+/// One link of a sequence, written left "<-" right.
+struct cvn_link {
+  std::string left;
+  std::string right;
+  bool operator==(const cvn_link&) const = default;
+};
+/// `Sequence` repetition: "[" factor ":" links "]", links in source order.
+struct Sequence {
+  expr factor;
+  std::vector<cvn_link> links;
+};
+using cvn_repeat = std::variant<Parallel, Sequence>;
+
+/// A reference: an instance of a definition.
+struct cvn_ref {
+  std::string cr_name;
+  cvn_name cr_def;
+  std::optional<std::int64_t> cr_rank;
+  std::vector<expr> cr_params;
+  bool cr_flag = false;
+  std::optional<cvn_repeat> cr_repeat;
+};
+
+/// A port of the enclosing definition, written as its bare name.
+struct Def_port {
+  std::string port;
+  bool operator==(const Def_port&) const = default;
+};
+/// A port of a reference, written reference "." port.
+struct Ref_port {
+  std::string ref;
+  std::string port;
+  bool operator==(const Ref_port&) const = default;
+};
+using cvn_endpoint = std::variant<Def_port, Ref_port>;
+
+/// A dependence (source, destination); its keyword is not kept.
+struct cvn_dep {
+  cvn_endpoint source;
+  cvn_endpoint destination;
+  bool operator==(const cvn_dep&) const = default;
+};
+
+/// The condition of a body: the body holds when `variable` equals `value`.
+struct cvn_condition {
+  std::string variable;
+  std::int64_t value = 0;
+  bool operator==(const cvn_condition&) const = default;
+};
+
+/// One group of conditions, references and dependences of an algorithm.
+struct cvn_body {
+  std::optional<cvn_condition> cb_condition;  // absent for an empty, "true" or "false" condition
+  std::vector<cvn_ref> cb_refs;
+  std::vector<cvn_dep> cb_deps;
+};
+
+/// An algorithm-part definition.
+struct cvn_def {
+  cvn_def_kind cd_kind = cvn_def_kind::Algorithm;
+  cvn_name cd_name;  // always the Name case
+  std::vector<std::string> cd_params;
+  std::string cd_description;  // "" when absent
+  std::vector<cvn_port> cd_ports;
+  std::vector<cvn_body> cd_body;  // empty except for Algorithm
+};
+
+/// A gate of an operator type: (gate name, media type).
+struct cvn_gate {
+  std::string name;
+  cvn_name media_type;
+  bool operator==(const cvn_gate&) const = default;
+};
+
+struct cvn_opr_type {
+  std::string cot_name;
+  std::vector<cvn_gate> cot_gates;
+};
+
+struct cvn_med_type {
+  std::string cmt_name;
+  arch_types::bus_kind cmt_kind;
+};
+
+/// An operator or a medium of an architecture: (name, type).
+struct cvn_instance {
+  std::string name;
+  cvn_name type;
+  bool operator==(const cvn_instance&) const = default;
+};
+
+/// A connection (operator, gate, medium).
+struct cvn_connection {
+  std::string opr;
+  std::string gate;
+  cvn_name medium;
+  bool operator==(const cvn_connection&) const = default;
+};
+
+struct cvn_arch {
+  std::string ca_name;
+  std::vector<cvn_instance> ca_operators;
+  std::vector<cvn_instance> ca_medias;
+  std::vector<cvn_connection> ca_connections;
+};
+
+struct Opr_type_decl {
+  cvn_opr_type opr_type;
+};
+struct Med_type_decl {
+  cvn_med_type med_type;
+};
+struct Arch_decl {
+  cvn_arch arch;
+};
+using cvn_arch_decl = std::variant<Opr_type_decl, Med_type_decl, Arch_decl>;
+
+/// One duration item: (operation or data type name, duration).
+struct cvn_duration {
+  std::string name;
+  double duration = 0;
+  bool operator==(const cvn_duration&) const = default;
+};
+/// Durations of operations on an operator type.
+struct Opr_durations {
+  std::string opr_type;
+  std::vector<cvn_duration> durations;
+  bool operator==(const Opr_durations&) const = default;
+};
+/// Durations of data types on a media type.
+struct Med_durations {
+  std::string med_type;
+  std::vector<cvn_duration> durations;
+  bool operator==(const Med_durations&) const = default;
+};
+using cvn_extra_durations = std::variant<Opr_durations, Med_durations>;
+
+/// A software component or operation group: (name, members), each member a path of names.
+struct cvn_group {
+  std::string name;
+  std::vector<std::vector<std::string>> members;
+  bool operator==(const cvn_group&) const = default;
+};
+
+/// An absolute constraint: (group name, targets), each target a Lib_name.
+struct cvn_constraint {
+  std::string group;
+  std::vector<cvn_name> targets;
+  bool operator==(const cvn_constraint&) const = default;
+};
+
+/// The whole file; every list is in source order.
+struct cvn_file {
+  std::vector<cvn_def> cvn_algos;
+  std::vector<cvn_arch_decl> cvn_archs;
+  std::vector<cvn_extra_durations> cvn_durations;
+  std::vector<cvn_group> cvn_groups;
+  std::vector<cvn_constraint> cvn_constraints;
+};
+
+// A kept top-level item, while the file is collected.
+struct Algo {
+  cvn_def def;
+};
+struct Arch {
+  cvn_arch_decl decl;
+};
+struct Dur {
+  cvn_extra_durations durations;
+};
+struct Og {
+  cvn_group group;
+};
+struct Cons {
+  cvn_constraint constraint;
+};
+using cvn_item = std::variant<Algo, Arch, Dur, Og, Cons>;
+
+/// Name of the operator type.
+[[nodiscard]] const std::string& string_of_cvn_opr_type(const cvn_opr_type& t);
+/// Name of the media type.
+[[nodiscard]] const std::string& string_of_cvn_med_type(const cvn_med_type& t);
+/// Name of the architecture.
+[[nodiscard]] const std::string& string_of_cvn_arch(const cvn_arch& a);
+/// Name of the declared item, whatever its case.
+[[nodiscard]] const std::string& string_of_cvn_arch_decl(const cvn_arch_decl& d);
+
+}  // namespace cvn::cvn_types

@@ -1,0 +1,143 @@
+// Token classes, longest-match consequences, positions and lexical failures of the application-file lexer.
+#include "cvnparser/cvn_lexer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using cvn::cvn_lexer::Cvn_lexer;
+using cvn::cvn_parser::parser;
+
+// One token as text: the class and value for IDENT, STRING, INT and FLOAT, the token's own name otherwise.
+std::string show(const parser::symbol_type& t) {
+  switch (t.kind()) {
+    case parser::symbol_kind::S_IDENT: return "IDENT(" + t.value.as<std::string>() + ")";
+    case parser::symbol_kind::S_STRING: return "STRING(" + t.value.as<std::string>() + ")";
+    case parser::symbol_kind::S_INT: return "INT(" + std::to_string(t.value.as<std::int64_t>()) + ")";
+    case parser::symbol_kind::S_FLOAT: {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "FLOAT(%g)", t.value.as<double>());
+      return buf;
+    }
+    default: {
+      std::string name = parser::symbol_name(t.kind());
+      if (name.size() >= 2 && name.front() == '"') name = name.substr(1, name.size() - 2);
+      return name;
+    }
+  }
+}
+
+// Every token up to the end of input, separated by spaces (the end itself left out).
+std::string lex(const std::string& text) {
+  Cvn_lexer lexer(text, "t.cvn");
+  std::string out;
+  for (;;) {
+    const auto t = lexer.lexer();
+    if (t.kind() == parser::symbol_kind::S_YYEOF) return out;
+    if (!out.empty()) out += ' ';
+    out += show(t);
+  }
+}
+
+// The report of the lexical failure met while lexing the whole text.
+std::string lex_failure(const std::string& text, const std::string& file = "t.cvn") {
+  try {
+    Cvn_lexer lexer(text, file);
+    while (lexer.lexer().kind() != parser::symbol_kind::S_YYEOF) {
+    }
+  } catch (const cvn::loc::Problem& p) {
+    return cvn::loc::string_of_problem(p);
+  }
+  return "no failure";
+}
+
+TEST(CvnLexer, KeywordsAreCaseSensitiveAndLookedUpAfterTheIdentifier) {
+  EXPECT_EQ(lex("condI condO CONDI Def def relative union disjunction true false on"),
+            "condI condO IDENT(CONDI) IDENT(Def) def relative union disjunction true false on");
+  // The identifier is matched first: a keyword followed by "-" or a digit is one identifier.
+  EXPECT_EQ(lex("def-x data1 include_ main"), "IDENT(def-x) IDENT(data1) IDENT(include_) main");
+}
+
+TEST(CvnLexer, IdentifiersMayContainMinus) {
+  EXPECT_EQ(lex("a-b x-1 abc- a_b1 _x"), "IDENT(a-b) IDENT(x-1) IDENT(abc-) IDENT(a_b1) IDENT(_x)");
+}
+
+TEST(CvnLexer, SignedNumbersWinTheLongestMatch) {
+  EXPECT_EQ(lex("3-4"), "INT(3) INT(-4)");
+  EXPECT_EQ(lex("+1 -12 - 1 + 2"), "INT(1) INT(-12) - INT(1) + INT(2)");
+  EXPECT_EQ(lex("n - 1 n -1"), "IDENT(n) - INT(1) IDENT(n) INT(-1)");
+  EXPECT_EQ(lex("007 -0"), "INT(7) INT(0)");
+}
+
+TEST(CvnLexer, FloatsNeedAPointOrALowerCaseExponent) {
+  EXPECT_EQ(lex("1. 12.e3 1e5 1e+2 1e-2 -2.5 +0.5e1"),
+            "FLOAT(1) FLOAT(12000) FLOAT(100000) FLOAT(100) FLOAT(0.01) FLOAT(-2.5) FLOAT(5)");
+  EXPECT_EQ(lex("1E5"), "INT(1) IDENT(E5)");
+  EXPECT_EQ(lex("1.5.6"), "FLOAT(1.5) . INT(6)");
+  EXPECT_EQ(lex(".5"), ". INT(5)");
+  // An "e" without digits is not an exponent: the number stops before it.
+  EXPECT_EQ(lex("1e 2ex"), "INT(1) IDENT(e) INT(2) IDENT(ex)");
+}
+
+TEST(CvnLexer, Symbols) {
+  EXPECT_EQ(lex("-> <- \\ ? ! @ = / - | [ ] < > { } ( ) & : , ; . + *"),
+            "-> <- \\ ? ! @ = / - | [ ] < > { } ( ) & : , ; . + *");
+  EXPECT_EQ(lex("a->b<-c"), "IDENT(a-) > IDENT(b) <- IDENT(c)");
+  EXPECT_EQ(lex("x.y/z"), "IDENT(x) . IDENT(y) / IDENT(z)");
+}
+
+TEST(CvnLexer, BlanksCommentsAndStrings) {
+  EXPECT_EQ(lex(" \t\r\n a\r\n"), "IDENT(a)");
+  EXPECT_EQ(lex("a # rest; of \"line\"\nb"), "IDENT(a) # IDENT(b)");
+  EXPECT_EQ(lex("a # no final line feed"), "IDENT(a) #");
+  EXPECT_EQ(lex("\"two\nlines\" \"\""), "STRING(two\nlines) STRING()");
+  // The closing run of quotes is taken whole; the value loses only the first and the last character.
+  EXPECT_EQ(lex("\"a\"\" x"), "STRING(a\") IDENT(x)");
+  // An unclosed string runs to the end of input and loses its last character.
+  EXPECT_EQ(lex("\"abc def"), "STRING(abc de)");
+}
+
+TEST(CvnLexer, PositionsCountLinesButNotLineFeedsInStrings) {
+  Cvn_lexer lexer("ab\n  cd \"x\ny\" e\n", "dir/t.cvn");
+  const auto ab = lexer.lexer();
+  EXPECT_EQ(cvn::loc::string_of_loc(ab.location), "File \"dir/t.cvn\", line 1, characters 0-2:\n");
+  const auto cd = lexer.lexer();
+  EXPECT_EQ(cd.location.begin.offset, 5);
+  EXPECT_EQ(cvn::loc::string_of_loc(cd.location), "File \"dir/t.cvn\", line 2, characters 2-4:\n");
+  const auto str = lexer.lexer();  // spans a line feed that is not counted
+  EXPECT_EQ(cvn::loc::string_of_loc(str.location), "File \"dir/t.cvn\", line 2, characters 5-10:\n");
+  const auto e = lexer.lexer();
+  EXPECT_EQ(cvn::loc::string_of_loc(e.location), "File \"dir/t.cvn\", line 2, characters 11-12:\n");
+  EXPECT_EQ(lexer.current().offset, 15);
+  const auto end = lexer.lexer();
+  EXPECT_EQ(end.kind(), parser::symbol_kind::S_YYEOF);
+  EXPECT_EQ(lexer.current().line, 3);
+  EXPECT_EQ(lexer.current().bol, 16);
+  EXPECT_EQ(lexer.current().offset, 16);
+}
+
+TEST(CvnLexer, CharactersThatStartNoTokenFailAtTheirOwnPosition) {
+  EXPECT_EQ(lex_failure("ab\n c % d"), "File \"t.cvn\", line 2, character 3:\nError: lexing: empty token");
+  for (const std::string& bad : std::vector<std::string>{"$", "^", "~", "'", "\x01", std::string(1, '\0'), "\xe9", "\x7f"}) {
+    EXPECT_EQ(lex_failure("x " + bad), "File \"t.cvn\", line 1, character 2:\nError: lexing: empty token")
+        << int(static_cast<unsigned char>(bad[0]));
+  }
+}
+
+TEST(CvnLexer, ALoneQuoteAtTheEndFailsAfterTheQuote) {
+  EXPECT_EQ(lex_failure("a\n  \""), "File \"t.cvn\", line 2, character 3:\nError: lexing: empty token");
+}
+
+TEST(CvnLexer, IntegersMustFitSignedSixtyThreeBits) {
+  EXPECT_EQ(lex("4611686018427387903 -4611686018427387904"), "INT(4611686018427387903) INT(-4611686018427387904)");
+  EXPECT_EQ(lex("000000000000000000000000000012"), "INT(12)");
+  // Located where the lexer stands: just after the integer.
+  EXPECT_EQ(lex_failure("x 4611686018427387904 y"), "File \"t.cvn\", line 1, character 21:\nError: int_of_string");
+  EXPECT_EQ(lex_failure("-4611686018427387905"), "File \"t.cvn\", line 1, character 20:\nError: int_of_string");
+  EXPECT_EQ(lex_failure("99999999999999999999999"), "File \"t.cvn\", line 1, character 23:\nError: int_of_string");
+}
+
+}  // namespace
