@@ -38,7 +38,7 @@ std::string show(const at::expr& e) {
                         },
                         [](const at::Bars& b) { return "|" + show(b.operand) + "|"; },
                     },
-                    e.node->desc);
+                    at::desc_of(e));
 }
 
 std::string show(const cvn_name& n) {
@@ -123,12 +123,12 @@ TEST(CvnParser, ExpressionForms) {
 TEST(CvnParser, ExpressionsAreLocatedOnTheirWholeText) {
   // "def sensor s : ! int [" is 22 characters.
   const at::expr e = dim_of("(a) * 3");
-  EXPECT_EQ(e.where.begin.offset, 22);
-  EXPECT_EQ(e.where.end.offset, 29);
-  const auto& product = std::get<at::Mult>(e.node->desc);
-  EXPECT_EQ(product.left.where.begin.offset, 22);  // the parentheses belong to the operand
-  EXPECT_EQ(product.left.where.end.offset, 25);
-  EXPECT_EQ(cvn::loc::string_of_loc(product.right.where), "File \"t.cvn\", line 1, characters 28-29:\n");
+  EXPECT_EQ(e.where().begin.offset, 22);
+  EXPECT_EQ(e.where().end.offset, 29);
+  const auto& product = std::get<at::Mult>(at::desc_of(e));
+  EXPECT_EQ(product.left.where().begin.offset, 22);  // the parentheses belong to the operand
+  EXPECT_EQ(product.left.where().end.offset, 25);
+  EXPECT_EQ(cvn::loc::string_of_loc(product.right.where()), "File \"t.cvn\", line 1, characters 28-29:\n");
 }
 
 TEST(CvnParser, FloatsWithoutAnIntegerAreRefused) {
