@@ -1,10 +1,14 @@
 #pragma once
 // The converter's run: its option table, the chosen action, and the failure report.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "adeq/adeq_constraints.h"
+#include "adeq/adeq_durations.h"
+#include "algo/algo_types.h"
 #include "cvnparser/cvn_types.h"
 #include "driver/options.h"
 
@@ -29,6 +33,63 @@ using Action = std::variant<Action_algo, Action_dur, Action_cons, Action_arch, A
 /// The syntax tree of an application file's text: every ".." rewritten as " .. ", then lexed and parsed with
 /// positions carrying `file_name` as given. Throws loc::Problem.
 [[nodiscard]] cvn_types::cvn_file parse_cvn_string(std::string text, std::string_view file_name);
+
+
+// Name fixing: names carried into the newer languages are lower-cased, and a name whose lower-cased form
+// is a keyword of those languages gets a prefix telling what it names.
+
+/// prefix + name when the name, lower-cased, is a keyword of the newer languages; the name otherwise.
+[[nodiscard]] std::string fix_name(const std::string& prefix, const std::string& name);
+/// fix_name, then lower-cased.
+[[nodiscard]] std::string fix_lower_prefix(const std::string& prefix, const std::string& name);
+/// The name part fixed by fix_lower_prefix; a library part gets its first character upper-cased.
+[[nodiscard]] cvn_types::cvn_name fix_elt_name(const std::string& prefix, const cvn_types::cvn_name& name);
+/// The expression with every variable through the parameter fixer.
+[[nodiscard]] algo_types::expr fix_expr_names(const algo_types::expr& e);
+[[nodiscard]] algo_types::expr_desc fix_expr_desc_names(const algo_types::expr_desc& d);
+
+/// The fixers of each kind of name.
+[[nodiscard]] std::string fix_port_name(const std::string& name);        // "p_"
+[[nodiscard]] std::string fix_ref_name(const std::string& name);         // "r_"
+[[nodiscard]] cvn_types::cvn_name fix_def_name(const cvn_types::cvn_name& name);  // "d_"
+[[nodiscard]] std::string fix_def_name(const std::string& name);         // "d_", plain names
+[[nodiscard]] std::string fix_opr_type_name(const std::string& name);    // "ot_"
+[[nodiscard]] std::string fix_opr_name(const std::string& name);         // "o_"
+[[nodiscard]] std::string fix_med_type_name(const std::string& name);    // "mt_"
+[[nodiscard]] std::string fix_med_name(const std::string& name);         // "m_"
+[[nodiscard]] cvn_types::cvn_name fix_qopr_type_name(const cvn_types::cvn_name& name);  // "ot_"
+[[nodiscard]] cvn_types::cvn_name fix_qopr_name(const cvn_types::cvn_name& name);       // "o_"
+[[nodiscard]] cvn_types::cvn_name fix_qmed_type_name(const cvn_types::cvn_name& name);  // "mt_"
+[[nodiscard]] cvn_types::cvn_name fix_qmed_name(const cvn_types::cvn_name& name);       // "m_"
+[[nodiscard]] std::string fix_param_name(const std::string& name);       // "par"
+
+// Durations.
+
+using opr_rules = std::vector<adeq_durations::opn_opr_rules::rule>;
+using med_rules = std::vector<adeq_durations::data_med_rules::rule>;
+
+/// The operator and media duration rules of the entries, in file and item order; type names qualified by
+/// the module prefix when one is given.
+[[nodiscard]] std::pair<opr_rules, med_rules> translate_durs(const std::optional<std::string>& module_prefix,
+                                                             const std::vector<cvn_types::cvn_extra_durations>& entries);
+/// translate_durs of the file's durations, the prefix being the name with its first character upper-cased.
+[[nodiscard]] std::pair<opr_rules, med_rules> translate_chars(const std::optional<std::string>& module_name,
+                                                              const cvn_types::cvn_file& file);
+/// The --dur text: operator rules, "\n", media rules, "\n".
+[[nodiscard]] std::string string_of_extra_durations(const cvn_types::cvn_file& file);
+/// Writes prefix.fd and prefix.cd. Throws Sys_error.
+void output_characteristics(const cvn_types::cvn_file& file, const std::string& prefix);
+
+// Constraints.
+
+/// The operation name of a group member path, or nothing for an empty path.
+[[nodiscard]] std::optional<std::string> fix_opn_name(const std::vector<std::string>& path);
+/// One adding rule per absolute constraint whose group exists (the first of that name) and has members.
+[[nodiscard]] std::vector<adeq_constraints::constraint_rule> translate_constraints(const cvn_types::cvn_file& file);
+/// The --cons text.
+[[nodiscard]] std::string string_of_constraints(const cvn_types::cvn_file& file);
+/// Writes prefix_MODULE.cts per architecture module. Throws Failure, Sys_error.
+void output_constraints(const cvn_types::cvn_file& file, const std::string& prefix);
 
 /// The converter's option table, whose actions set `action`.
 [[nodiscard]] std::vector<options::entry> option_table(const std::string& program_name, Action& action);
