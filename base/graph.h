@@ -112,15 +112,26 @@ class Make {
   }
 
   /// The graph with the edge from a to b labelled l; the same graph when the edge exists.
-  [[nodiscard]] Make add(const key& a, const key& b, const L& l) const& { return Make(*this).add(a, b, l); }
+  [[nodiscard]] Make add(const key& a, const key& b, const L& l) const& {
+    if (mem_edge(a, b, l)) return *this;  // no path copied for nothing
+    return Make(*this).add(a, b, l);
+  }
   [[nodiscard]] Make add(const key& a, const key& b, const L& l) && {
-    if (mem_edge(a, b, l)) return std::move(*this);
-    const std::uint64_t stamp = next_stamp_++;
+    // The edge test rides on the update of a's successors; the tables stay in step because an edge is in
+    // both or in neither.
+    const std::uint64_t stamp = next_stamp_;
+    bool fresh = false;
+    succ_ = std::move(succ_).update(a, [&](adjacency& x) {
+      if (x.stamps.contains(end{b, l})) return;
+      x.link(b, l, stamp);
+      fresh = true;
+    });
+    if (!fresh) return std::move(*this);
+    ++next_stamp_;
+    pred_ = std::move(pred_).update(b, [&](adjacency& x) { x.link(a, l, stamp); });
     auto nothing = [](adjacency&) {};
     if (!succ_.contains(b)) succ_ = std::move(succ_).update(b, nothing);
     if (!pred_.contains(a)) pred_ = std::move(pred_).update(a, nothing);
-    succ_ = std::move(succ_).update(a, [&](adjacency& x) { x.link(b, l, stamp); });
-    pred_ = std::move(pred_).update(b, [&](adjacency& x) { x.link(a, l, stamp); });
     return std::move(*this);
   }
 
