@@ -1,0 +1,162 @@
+// Persistent containers under the two ways models use them: (a) every version kept alive, (b) each old
+// version dropped as a fold does. Reported: time per insertion (ns_per_op), the resident memory that the
+// structure holds at the end (held_MB) and the process's peak (peak_rss_MB).
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/env.h"
+#include "base/graph.h"
+#include "base/pmap.h"
+#include "base/tmap.h"
+#include "bench/bench_util.h"
+
+namespace {
+
+using graph_t = cvn::graph::Make_with_map<std::int64_t, int>;
+
+std::int64_t resident_bytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+  return -1;
+}
+
+std::vector<std::int64_t> random_keys(std::int64_t n) {
+  std::mt19937_64 rng(42);
+  std::vector<std::int64_t> keys(static_cast<std::size_t>(n));
+  for (auto& k : keys) k = static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(4 * n));
+  return keys;
+}
+
+void report(benchmark::State& state, std::int64_t ops, std::int64_t held) {
+  state.counters["ns_per_op"] =
+      benchmark::Counter(static_cast<double>(ops), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+  state.counters["held_MB"] = static_cast<double>(held) / 1e6;
+  state.counters["peak_rss_MB"] = static_cast<double>(cvn::bench::peak_rss_bytes()) / 1e6;
+}
+
+// Folds n updates from `empty`; range(1) = 1 keeps every version.
+template <class T, class Step>
+void fold_updates(benchmark::State& state, const T& empty, Step step) {
+  const std::int64_t n = state.range(0);
+  const bool keep = state.range(1) != 0;
+  std::int64_t held = 0;
+  for (auto _ : state) {
+    const std::int64_t before = resident_bytes();
+    std::vector<T> kept;
+    if (keep) kept.reserve(static_cast<std::size_t>(n));
+    T t = empty;
+    for (std::int64_t i = 0; i < n; ++i) {
+      if (keep) kept.push_back(t);
+      t = step(std::move(t), i);
+    }
+    benchmark::DoNotOptimize(t);
+    held = resident_bytes() - before;
+    state.PauseTiming();
+    kept.clear();
+    t = empty;
+    state.ResumeTiming();
+  }
+  report(state, n, held);
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  for (std::int64_t n : {1000, 1000000})
+    for (std::int64_t keep : {0, 1}) b->Args({n, keep});
+  b->ArgNames({"n", "keep"})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+}
+
+void BM_std_map(benchmark::State& state) {
+  const auto keys = random_keys(state.range(0));
+  // A mutable map cannot keep versions: keep=1 copies nothing and measures the same as keep=0.
+  std::int64_t held = 0;
+  for (auto _ : state) {
+    const std::int64_t before = resident_bytes();
+    std::map<std::int64_t, std::int64_t> m;
+    for (std::int64_t i = 0; i < state.range(0); ++i) m[keys[static_cast<std::size_t>(i)]] = i;
+    benchmark::DoNotOptimize(m);
+    held = resident_bytes() - before;
+  }
+  report(state, state.range(0), held);
+}
+BENCHMARK(BM_std_map)->Apply(sizes);
+
+void BM_pmap(benchmark::State& state) {
+  const auto keys = random_keys(state.range(0));
+  fold_updates(state, cvn::pmap<std::int64_t, std::int64_t>(), [&](auto m, std::int64_t i) {
+    return std::move(m).add(keys[static_cast<std::size_t>(i)], i);
+  });
+}
+BENCHMARK(BM_pmap)->Apply(sizes);
+
+template <cvn::tmap::backend B>
+void BM_tmap(benchmark::State& state) {
+  using table = cvn::tmap::table<std::int64_t>;
+  fold_updates(state, table::create_on(B, 0),
+               [](table t, std::int64_t i) { return std::move(t).add(i).second; });
+}
+BENCHMARK(BM_tmap<cvn::tmap::backend::patricia>)->Apply(sizes);
+BENCHMARK(BM_tmap<cvn::tmap::backend::array>)->Apply(sizes);
+BENCHMARK(BM_tmap<cvn::tmap::backend::map>)->Apply(sizes);
+
+void BM_graph_random_edges(benchmark::State& state) {
+  const auto keys = random_keys(2 * state.range(0));
+  const std::int64_t nodes = state.range(0) / 4 + 1;
+  fold_updates(state, graph_t::create(), [&](graph_t g, std::int64_t i) {
+    const auto a = keys[static_cast<std::size_t>(2 * i)] % nodes, b = keys[static_cast<std::size_t>(2 * i + 1)] % nodes;
+    return std::move(g).add(a, b, static_cast<int>(i % 3));
+  });
+}
+BENCHMARK(BM_graph_random_edges)->Apply(sizes);
+
+void BM_graph_one_node(benchmark::State& state) {
+  fold_updates(state, graph_t::create(), [](graph_t g, std::int64_t i) { return std::move(g).add(0, i + 1, 0); });
+}
+BENCHMARK(BM_graph_one_node)->Apply(sizes);
+
+void BM_env(benchmark::State& state) {
+  std::vector<std::string> names;
+  for (auto k : random_keys(state.range(0))) names.push_back("name" + std::to_string(k));
+  fold_updates(state, cvn::env::Env<std::int64_t>::empty(), [&](cvn::env::Env<std::int64_t> e, std::int64_t i) {
+    return std::move(e).add(names[static_cast<std::size_t>(i)], i);
+  });
+}
+BENCHMARK(BM_env)->Apply(sizes);
+
+// Lookups in an environment of n bindings.
+void BM_env_lookup(benchmark::State& state) {
+  const auto keys = random_keys(state.range(0));
+  cvn::env::Env<std::int64_t> e = cvn::env::Env<std::int64_t>::empty();
+  for (std::size_t i = 0; i < keys.size(); ++i) e = std::move(e).add("name" + std::to_string(keys[i]), 1);
+  std::vector<cvn::base_types::qname> probes;
+  for (std::size_t i = 0; i < 1000; ++i) probes.push_back(cvn::base_types::simple_name{"name" + std::to_string(keys[i * keys.size() / 1000])});
+  for (auto _ : state)
+    for (const auto& q : probes) benchmark::DoNotOptimize(e.lookup(q));
+  report(state, 1000, 0);
+}
+BENCHMARK(BM_env_lookup)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+// A random acyclic graph of n nodes with about three edges per node.
+void BM_nodes_by_pred_order(benchmark::State& state) {
+  const std::int64_t n = state.range(0);
+  std::mt19937_64 rng(1);
+  graph_t g = graph_t::create();
+  for (std::int64_t v = 1; v < n; ++v)
+    for (int j = 0; j < 3; ++j) g = std::move(g).add(static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(v)), v, j);
+  std::size_t count = 0;
+  for (auto _ : state) count = g.nodes_by_pred_order().size();
+  if (count != static_cast<std::size_t>(n)) state.SkipWithError("not every node was ordered");
+  report(state, n, 0);
+}
+BENCHMARK(BM_nodes_by_pred_order)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,147 @@
+#include "base/env.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+
+namespace {
+
+using namespace cvn::env;
+using cvn::base_types::qname;
+using cvn::base_types::qualified_name;
+using cvn::base_types::simple_name;
+
+std::string message_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (...) {
+    return try_string_of_exn(std::current_exception());
+  }
+  return "no failure";
+}
+
+TEST(Env, LookupTakesTheNewestBinding) {
+  const Env<int> e = Env<int>::empty().add("a", 1).add("b", 2).add("a", 3);
+  EXPECT_EQ(e.lookup(simple_name{"a"}), 3);
+  EXPECT_EQ(e.lookup(simple_name{"b"}), 2);
+  // The sequence keeps every binding, newest first.
+  EXPECT_EQ(e.current().to_vector(), (std::vector<std::pair<std::string, int>>{{"a", 3}, {"b", 2}, {"a", 1}}));
+  EXPECT_EQ(message_of([&] { (void)e.lookup(simple_name{"c"}); }), "Unbound name c");
+}
+
+TEST(Env, PackedModules) {
+  const Env<int> before = Env<int>::empty().add("n", 1).add("m", 2);
+  const Env<int> e = before.pack("M").add("n", 5);
+  EXPECT_EQ(e.lookup(qualified_name{"M", "n"}), 1);
+  EXPECT_EQ(e.lookup(simple_name{"n"}), 5);
+  EXPECT_THROW((void)e.clear_current().lookup(simple_name{"n"}), Unbound_name);
+  EXPECT_EQ(message_of([&] { (void)e.lookup(qualified_name{"X", "n"}); }), "Unbound module X");
+  EXPECT_EQ(message_of([&] { (void)e.lookup(qualified_name{"M", "z"}); }), "Unbound name M.z");
+  // A module packed twice: the newest packing wins; qualified names never look in current.
+  const Env<int> twice = e.pack("M");
+  EXPECT_EQ(twice.lookup(qualified_name{"M", "n"}), 5);
+  EXPECT_THROW((void)twice.lookup(qualified_name{"M", "m"}), Unbound_name);
+  EXPECT_EQ(twice.mods().size(), 2U);
+  EXPECT_EQ(twice.mods().to_vector().front().first, "M");
+  const Env<int> restored = twice.set_current(before.current());
+  EXPECT_EQ(restored.lookup(simple_name{"m"}), 2);
+  EXPECT_EQ(restored.mods().size(), 2U);
+  // The unknown module is reported before the name is looked at.
+  try {
+    (void)Env<int>::empty().lookup(qualified_name{"Lib", "P"});
+    FAIL();
+  } catch (const Unbound_module& m) {
+    EXPECT_EQ(m.printed(), "Env.Unbound_module(\"Lib\")");
+  }
+  try {
+    (void)Env<int>::empty().lookup(simple_name{"o_q"});
+    FAIL();
+  } catch (const Unbound_name& n) {
+    EXPECT_EQ(n.printed(), "Env.Unbound_name(\"o_q\")");
+  }
+  // Other failures pass through unchanged.
+  EXPECT_THROW((void)try_string_of_exn(std::make_exception_ptr(cvn::Failure("x"))), cvn::Failure);
+}
+
+std::string name_of(int k) {
+  std::string s = std::to_string(k);
+  s.insert(s.begin(), 'n');
+  return s;
+}
+
+TEST(Env, RandomBindingsAgainstReference) {
+  std::mt19937 rng(9);
+  std::vector<Env<int>> versions{Env<int>::empty()};
+  std::vector<std::map<std::string, int>> expected{{}};
+  for (int step = 0; step < 3000; ++step) {
+    const std::size_t from = rng() % 5 == 0 ? rng() % versions.size() : versions.size() - 1;
+    const std::string name = name_of(static_cast<int>(rng() % 200));
+    std::map<std::string, int> e = expected[from];
+    e[name] = step;
+    versions.push_back(versions[from].add(name, step));
+    expected.push_back(std::move(e));
+  }
+  for (std::size_t i = 0; i < versions.size(); i += 11)
+    for (int k = 0; k < 200; ++k) {
+      const std::string name = name_of(k);
+      auto it = expected[i].find(name);
+      if (it == expected[i].end())
+        ASSERT_THROW((void)versions[i].lookup(simple_name{name}), Unbound_name);
+      else
+        ASSERT_EQ(versions[i].lookup(simple_name{name}), it->second);
+    }
+}
+
+class ModuleFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/cvn_env_XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    dir_ = templ;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void touch(const std::string& name) { std::ofstream(dir_ + "/" + name) << ""; }
+  std::string dir_;
+};
+
+TEST_F(ModuleFiles, CaseInsensitiveMatchWithTheEntrySpelling) {
+  touch("MYLIB.ARC");
+  touch("other.alg");
+  EXPECT_EQ(find_module_file_in_dir(dir_, "arc", "MyLib"), dir_ + "/MYLIB.ARC");
+  EXPECT_EQ(find_module_file_in_dir(dir_ + "/", "arc", "mylib"), dir_ + "/MYLIB.ARC");
+  EXPECT_EQ(find_module_file_in_dir(dir_, "alg", "MyLib"), std::nullopt);
+  EXPECT_EQ(find_module_file_in_dir(dir_, "alg", "Other"), dir_ + "/other.alg");
+}
+
+TEST_F(ModuleFiles, SearchAlongDirectories) {
+  const std::string first = dir_ + "/a", second = dir_ + "/b";
+  ASSERT_EQ(mkdir(first.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(second.c_str(), 0700), 0);
+  std::ofstream(second + "/lib.alg") << "";
+  EXPECT_EQ(find_module_file("alg", "Lib", {dir_ + "/missing", first, second}), second + "/lib.alg");
+  std::ofstream(first + "/LIB.alg") << "";
+  EXPECT_EQ(find_module_file("alg", "Lib", {first, second}), first + "/LIB.alg");
+  EXPECT_EQ(find_module_file("alg", "None", {first, second}), std::nullopt);
+}
+
+TEST_F(ModuleFiles, UnreadableDirectoryGivesNothingAndALevelTwoMessage) {
+  const std::string missing = dir_ + "/missing";
+  const int level = log().level();
+  log().set_level(1);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(find_module_file_in_dir(missing, "arc", "M"), std::nullopt);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  log().set_level(2);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(find_module_file_in_dir(missing, "arc", "M"), std::nullopt);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Env] opendir: No such file or directory " + missing);
+  log().set_level(level);
+}
+
+}  // namespace
