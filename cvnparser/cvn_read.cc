@@ -1,5 +1,6 @@
 // Reading an application file into its syntax tree (part of module Cvn_main).
 #include "base/misc.h"
+#include "cvnparser/cvn_build.h"
 #include "cvnparser/cvn_lexer.h"
 #include "cvnparser/cvn_main.h"
 #include "cvnparser/cvn_parser.hh"
@@ -11,10 +12,10 @@ cvn_types::cvn_file parse_cvn_string(std::string text, std::string_view file_nam
   // scanned without a second copy.
   if (text.find("..") != std::string::npos) text = misc::replace_in_string("..", " .. ", text);
   cvn_lexer::Cvn_lexer lexer(std::move(text), file_name);
-  cvn_types::cvn_file result;
-  cvn_parser::parser parse(lexer, result);
+  cvn_build::builder builder;
+  cvn_parser::parser parse(lexer, builder);
   parse.parse();
-  return result;
+  return builder.finish();
 }
 
 cvn_types::cvn_file parse_cvn(const std::string& file_name) {
