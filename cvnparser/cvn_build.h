@@ -66,6 +66,16 @@ class list_stack {
     ++size_;
   }
 
+  /// The last element pushed.
+  [[nodiscard]] T& back() { return at(size_ - 1); }
+
+  /// Removes the last element pushed and returns it.
+  [[nodiscard]] T pop() {
+    T value = std::move(back());
+    drop(size_ - 1);
+    return value;
+  }
+
   /// Puts `value` first in the list that starts at `mark`.
   void push_front(std::size_t mark, T&& value) {
     push(std::move(value));
@@ -132,7 +142,16 @@ struct builder {
   list_stack<cvn_types::cvn_body> bodies;
   list_stack<cvn_types::cvn_ref> refs;
   list_stack<cvn_types::cvn_dep> deps;
+  // The values of the grammar symbols that stand for an expression, a name, an endpoint, a condition or
+  // a repetition: such a value is pushed by the rule that reduces to the symbol and popped by the rule that
+  // uses it, in the order of the parser's own stack. The parser then moves only small, trivially copied
+  // values. An expression list is the run of its expressions left on `exprs`.
   list_stack<algo_types::expr> exprs;
+  list_stack<cvn_types::cvn_name> name_values;
+  list_stack<cvn_types::cvn_endpoint> endpoint_values;
+  list_stack<cvn_types::cvn_condition> condition_values;
+  list_stack<cvn_types::cvn_repeat> repeat_values;
+
   list_stack<cvn_types::cvn_link> links;
   list_stack<cvn_types::cvn_gate> gates;
   list_stack<cvn_types::cvn_instance> instances;  // operators, then medias
