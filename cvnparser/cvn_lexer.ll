@@ -33,7 +33,7 @@ struct file_input {
   char pending[4];               // what did not fit of the last " .. "
   std::size_t pending_pos = 0, pending_end = 0;
 
-  file_input(const std::string& file_name) : name(file_name), file(std::fopen(file_name.c_str(), "rb")) {
+  explicit file_input(const std::string& file_name) : name(file_name), file(std::fopen(file_name.c_str(), "rb")) {
     if (file == nullptr) throw sys_error_of_errno(name, errno);
   }
   ~file_input() { std::fclose(file); }
@@ -58,8 +58,10 @@ struct file_input {
     while (out < max) {
       if (pos == end && !refill(0)) break;
       if (raw[pos] != '.') {
+        // Up to the next dot, copied as it is.
         std::size_t n = std::min(end - pos, max - out);
-        if (const void* dot = std::memchr(raw + pos, '.', n)) n = static_cast<std::size_t>(static_cast<const char*>(dot) - (raw + pos));
+        if (const auto* dot = static_cast<const char*>(std::memchr(raw + pos, '.', n)))
+          n = static_cast<std::size_t>(dot - (raw + pos));
         std::memcpy(buf + out, raw + pos, n);
         out += n;
         pos += n;
