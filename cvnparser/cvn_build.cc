@@ -1,17 +1,12 @@
 #include "cvnparser/cvn_build.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
 
 #include "base/misc.h"
 
 namespace cvn::cvn_build {
-
-namespace {
-template <class... Ts>
-struct overloaded : Ts... {
-  using Ts::operator()...;
-};
-}  // namespace
 
 cvn_types::cvn_name lib_name(std::string_view lib, std::string name) {
   return cvn_types::Lib_name{misc::capitalize(lib), std::move(name)};
@@ -25,19 +20,23 @@ std::int64_t int_of_float(double value, const loc::location& where) {
   return static_cast<std::int64_t>(t);
 }
 
-void add_item(cvn_types::cvn_file& file, cvn_types::cvn_item&& item) {
-  using namespace cvn_types;
-  std::visit(overloaded{
-                 [&](Algo& a) { file.cvn_algos.push_back(std::move(a.def)); },
-                 [&](Arch& a) { file.cvn_archs.push_back(std::move(a.decl)); },
-                 [&](Dur& d) { file.cvn_durations.push_back(std::move(d.durations)); },
-                 [&](Og& o) { file.cvn_groups.push_back(std::move(o.group)); },
-                 [&](Cons& c) { file.cvn_constraints.push_back(std::move(c.constraint)); },
-             },
-             item);
+void* map_block(std::size_t bytes) {
+  void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return p;
 }
 
-void add_empty_member(std::vector<std::string>& path) { path.insert(path.begin(), std::string()); }
+void unmap_block(void* p, std::size_t bytes) noexcept { ::munmap(p, bytes); }
+
+cvn_types::cvn_file builder::finish() {
+  cvn_types::cvn_file file;
+  file.cvn_algos = algos.take(0);
+  file.cvn_archs = archs.take(0);
+  file.cvn_durations = durations.take(0);
+  file.cvn_groups = groups.take(0);
+  file.cvn_constraints = constraints.take(0);
+  return file;
+}
 
 void reject(const loc::location& where, std::string_view construct) {
   loc::raise_problem(where, "Unsupported construct: " + std::string(construct));

@@ -1,8 +1,12 @@
 #pragma once
 // What the grammar's actions build, kept out of the generated parser so that tests can call it.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/loc.h"
@@ -17,14 +21,145 @@ namespace cvn::cvn_build {
 /// `where` when the value has no integer (not finite or beyond the signed 63-bit range).
 [[nodiscard]] std::int64_t int_of_float(double value, const loc::location& where);
 
-/// Puts the item at the end of the list of its kind.
-void add_item(cvn_types::cvn_file& file, cvn_types::cvn_item&& item);
-
-/// A backslash not followed by a name: an empty name in front of the path read so far.
-void add_empty_member(std::vector<std::string>& path);
-
 /// Stops parsing on a construct that the grammar recognises but the converter refuses. Throws loc::Problem
 /// "Unsupported construct: %s" at `where`.
 [[noreturn]] void reject(const loc::location& where, std::string_view construct);
+
+/// Memory for the blocks of a list_stack, mapped from the system page by page: a freed block goes back to
+/// the system at once, where the heap would keep it resident while the taken list is being filled.
+void* map_block(std::size_t bytes);
+void unmap_block(void* p, std::size_t bytes) noexcept;
+
+template <class T>
+struct block_allocator {
+  using value_type = T;
+  block_allocator() = default;
+  template <class U>
+  block_allocator(const block_allocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return static_cast<T*>(map_block(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) noexcept { unmap_block(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const block_allocator<U>&) const noexcept { return true; }
+};
+
+/// The elements of the lists being parsed, stacked in fixed-size blocks. A list is the run of elements
+/// above the mark taken when it started; lists nest like the grammar does, so an inner list is always
+/// taken before its outer list grows again. The parser's stack then carries a mark instead of a vector,
+/// and each finished list is moved once into a vector of exactly its size. Blocks never move their
+/// elements, and the blocks of a long list are freed while it is taken, so a list is held about once.
+template <class T>
+class list_stack {
+ public:
+  list_stack() = default;
+  list_stack(const list_stack&) = delete;
+  list_stack& operator=(const list_stack&) = delete;
+
+  /// Where a list starting now begins.
+  [[nodiscard]] std::size_t mark() const { return size_; }
+
+  void push(T&& value) {
+    const std::size_t b = size_ / block_size;
+    if (b == blocks_.size()) blocks_.emplace_back();
+    auto& block = blocks_[b];
+    if (block.capacity() == 0) block.reserve(block_size);
+    block.push_back(std::move(value));
+    ++size_;
+  }
+
+  /// The last element pushed.
+  [[nodiscard]] T& back() { return at(size_ - 1); }
+
+  /// Removes the last element pushed and returns it.
+  [[nodiscard]] T pop() {
+    T value = std::move(back());
+    drop(size_ - 1);
+    return value;
+  }
+
+  /// Puts `value` first in the list that starts at `mark`.
+  void push_front(std::size_t mark, T&& value) {
+    push(std::move(value));
+    for (std::size_t i = size_ - 1; i > mark; --i) std::swap(at(i), at(i - 1));
+  }
+
+  /// The elements from `mark` on, in order; they leave the stack.
+  [[nodiscard]] std::vector<T> take(std::size_t mark) {
+    std::vector<T> out;
+    out.reserve(size_ - mark);
+    const std::size_t first = mark / block_size;
+    for (std::size_t b = first; b < blocks_.size(); ++b) {
+      auto& block = blocks_[b];
+      for (std::size_t i = b == first ? mark % block_size : 0; i < block.size(); ++i)
+        out.push_back(std::move(block[i]));
+      // A later block is empty from now on: release it at once rather than after the whole move.
+      if (b > first) block_type().swap(block);
+    }
+    drop(mark);
+    return out;
+  }
+
+  /// Forgets the elements from `mark` on (a list the grammar parses but does not keep).
+  void drop(std::size_t mark) {
+    const std::size_t first = mark / block_size;
+    if (first < blocks_.size()) {
+      auto& block = blocks_[first];
+      block.erase(block.begin() + static_cast<std::ptrdiff_t>(mark % block_size), block.end());
+      // The block in use and the next one stay: lists that keep crossing a block boundary would otherwise
+      // map and unmap it each time.
+      if (blocks_.size() > first + 2)
+        blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(first + 2), blocks_.end());
+      if (first + 1 < blocks_.size()) blocks_[first + 1].clear();
+    }
+    size_ = mark;
+  }
+
+ private:
+  // Whole pages: a block is touched only as far as it is filled.
+  static constexpr std::size_t block_size = std::max<std::size_t>(1, (std::size_t{1} << 18) / sizeof(T));
+  using block_type = std::vector<T, block_allocator<T>>;
+
+  T& at(std::size_t i) { return blocks_[i / block_size][i % block_size]; }
+
+  std::vector<block_type> blocks_;
+  std::size_t size_ = 0;
+};
+
+/// What the grammar's actions have collected so far: the finished top-level items and the lists still
+/// being parsed.
+struct builder {
+  // The five lists of the file, in source order.
+  list_stack<cvn_types::cvn_def> algos;
+  list_stack<cvn_types::cvn_arch_decl> archs;
+  list_stack<cvn_types::cvn_extra_durations> durations;
+  list_stack<cvn_types::cvn_group> groups;
+  list_stack<cvn_types::cvn_constraint> constraints;
+
+  // Lists inside items.
+  list_stack<std::string> names;  // parameter names, the names of a member path
+  list_stack<std::vector<std::string>> members;
+  list_stack<cvn_types::cvn_name> targets;
+  list_stack<cvn_types::cvn_port> ports;
+  list_stack<cvn_types::cvn_body> bodies;
+  list_stack<cvn_types::cvn_ref> refs;
+  list_stack<cvn_types::cvn_dep> deps;
+  // The values of the grammar symbols that stand for an expression, a name, an endpoint, a condition or
+  // a repetition: such a value is pushed by the rule that reduces to the symbol and popped by the rule that
+  // uses it, in the order of the parser's own stack. The parser then moves only small, trivially copied
+  // values. An expression list is the run of its expressions left on `exprs`.
+  list_stack<algo_types::expr> exprs;
+  list_stack<cvn_types::cvn_name> name_values;
+  list_stack<cvn_types::cvn_endpoint> endpoint_values;
+  list_stack<cvn_types::cvn_condition> condition_values;
+  list_stack<cvn_types::cvn_repeat> repeat_values;
+
+  list_stack<cvn_types::cvn_link> links;
+  list_stack<cvn_types::cvn_gate> gates;
+  list_stack<cvn_types::cvn_instance> instances;  // operators, then medias
+  list_stack<cvn_types::cvn_connection> connections;
+  list_stack<cvn_types::cvn_duration> item_durations;
+
+  /// The file made of the collected items.
+  [[nodiscard]] cvn_types::cvn_file finish();
+};
 
 }  // namespace cvn::cvn_build

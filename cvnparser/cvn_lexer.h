@@ -10,10 +10,14 @@
 
 namespace cvn::cvn_lexer {
 
-/// What the scanner's rules update: the position after the last match and the position before it.
+struct file_input;
+
+/// What the scanner's rules update: the position after the last match and the position before it; and
+/// the file being read, for a scan of a file.
 struct state {
   loc::position pos;
   loc::position start;
+  file_input* input = nullptr;
 };
 
 /// One scan over one text. The scanner itself stays behind this class.
@@ -22,6 +26,13 @@ class Cvn_lexer {
   /// Scans `text` (taken over, not copied again); positions carry `file_name` as given, starting at line 1,
   /// line start 0, offset 0.
   Cvn_lexer(std::string text, std::string_view file_name);
+  /// Selects the constructor that reads a file.
+  struct from_file_t {};
+  static constexpr from_file_t from_file{};
+  /// Scans the file `file_name` (positions carry the name as given) as it is read, piece by piece, with
+  /// every ".." read as " .. ", so that the whole text is never held. Throws Sys_error when the file cannot
+  /// be opened or read.
+  Cvn_lexer(from_file_t, const std::string& file_name);
   ~Cvn_lexer();
   Cvn_lexer(const Cvn_lexer&) = delete;
   Cvn_lexer& operator=(const Cvn_lexer&) = delete;
@@ -31,11 +42,15 @@ class Cvn_lexer {
   /// located at the current position.
   [[nodiscard]] cvn_parser::parser::symbol_type lexer();
 
+  /// A token's or a symbol's location with the file name of this scan.
+  [[nodiscard]] loc::location located(const cvn_parser::span& s) const;
+
   /// The position just after the last token read.
   [[nodiscard]] const loc::position& current() const { return state_->pos; }
 
  private:
   std::string text_;
+  std::unique_ptr<file_input> input_;
   std::unique_ptr<state> state_;
   void* scanner_ = nullptr;
 };

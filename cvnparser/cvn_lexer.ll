@@ -1,18 +1,100 @@
 /* Lexer of the application file. Longest match, the earlier rule winning a tie; keywords are looked up
    in a table once an identifier has been matched. */
 %top{
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include "base/base_types.h"
 #include "cvnparser/cvn_lexer.h"
+
+// A file is scanned in pieces of this size rather than flex's default 8 kB.
+#define YY_READ_BUF_SIZE 65536
+#define YY_BUF_SIZE (2 * YY_READ_BUF_SIZE)
 }
 
 %{
 using cvn::cvn_parser::parser;
+
+namespace cvn::cvn_lexer {
+
+/// A file being read for the scanner, every ".." handed out as " .. ".
+struct file_input {
+  std::string name;
+  std::FILE* file = nullptr;
+  char raw[65536];
+  std::size_t pos = 0, end = 0;  // the unread bytes of `raw`
+  char pending[4];               // what did not fit of the last " .. "
+  std::size_t pending_pos = 0, pending_end = 0;
+
+  explicit file_input(const std::string& file_name) : name(file_name), file(std::fopen(file_name.c_str(), "rb")) {
+    if (file == nullptr) throw sys_error_of_errno(name, errno);
+  }
+  ~file_input() { std::fclose(file); }
+  file_input(const file_input&) = delete;
+  file_input& operator=(const file_input&) = delete;
+
+  /// Reads after the first `keep` unread bytes, which move to the front; false at the end of the file.
+  bool refill(std::size_t keep) {
+    std::memmove(raw, raw + pos, keep);
+    pos = 0;
+    end = keep;
+    const std::size_t n = std::fread(raw + keep, 1, sizeof raw - keep, file);
+    if (n == 0 && std::ferror(file) != 0) throw sys_error_of_errno(name, errno);
+    end += n;
+    return n > 0;
+  }
+
+  /// Fills `buf` with up to `max` bytes of the rewritten text; 0 at its end.
+  std::size_t read(char* buf, std::size_t max) {
+    std::size_t out = 0;
+    while (out < max && pending_pos < pending_end) buf[out++] = pending[pending_pos++];
+    while (out < max) {
+      if (pos == end && !refill(0)) break;
+      if (raw[pos] != '.') {
+        // Up to the next dot, copied as it is.
+        std::size_t n = std::min(end - pos, max - out);
+        if (const auto* dot = static_cast<const char*>(std::memchr(raw + pos, '.', n)))
+          n = static_cast<std::size_t>(dot - (raw + pos));
+        std::memcpy(buf + out, raw + pos, n);
+        out += n;
+        pos += n;
+        continue;
+      }
+      // A dot: whether it starts a ".." depends on the next byte, which may still be in the file.
+      if (pos + 1 == end && !refill(1)) {
+        buf[out++] = '.';
+        ++pos;
+        continue;
+      }
+      if (raw[pos + 1] != '.') {
+        buf[out++] = '.';
+        ++pos;
+        continue;
+      }
+      pos += 2;
+      static constexpr char spaced[] = " .. ";
+      const std::size_t n = std::min<std::size_t>(4, max - out);
+      std::memcpy(buf + out, spaced, n);
+      out += n;
+      pending_pos = 0;
+      pending_end = 4 - n;
+      std::memcpy(pending, spaced + n, pending_end);
+    }
+    return out;
+  }
+};
+
+}  // namespace cvn::cvn_lexer
+
+#define YY_INPUT(buf, result, max_size) \
+  result = static_cast<int>(yyextra->input->read(buf, static_cast<std::size_t>(max_size)));
 
 #define YY_DECL parser::symbol_type cvnyylex(yyscan_t yyscanner)
 /* Every match moves the position past its lexeme; `start` keeps where the match began. */
@@ -23,7 +105,9 @@ using cvn::cvn_parser::parser;
 
 namespace {
 
-cvn::loc::location token_loc(const cvn::cvn_lexer::state& s) { return {s.start, s.pos}; }
+cvn::cvn_parser::point point_of(const cvn::loc::position& p) { return {p.line, p.bol, p.offset}; }
+
+cvn::cvn_parser::span token_loc(const cvn::cvn_lexer::state& s) { return {point_of(s.start), point_of(s.pos)}; }
 
 /// The keyword's token, or 0 for a plain identifier.
 parser::token_kind_type keyword(std::string_view word) {
@@ -142,7 +226,7 @@ EXPONENT e[+-]?{DIGITS}
 
 %%
 
-<<EOF>>   { return parser::make_YYEOF({yyextra->pos, yyextra->pos}); }
+<<EOF>>   { return parser::make_YYEOF({point_of(yyextra->pos), point_of(yyextra->pos)}); }
 "->"      { return parser::make_ARROW(token_loc(*yyextra)); }
 "<-"      { return parser::make_LARROW(token_loc(*yyextra)); }
 "\\"      { return parser::make_BACKSLASH(token_loc(*yyextra)); }
@@ -210,8 +294,23 @@ Cvn_lexer::Cvn_lexer(std::string text, std::string_view file_name)
   cvnyy_scan_buffer(text_.data(), text_.size(), static_cast<yyscan_t>(scanner_));
 }
 
+Cvn_lexer::Cvn_lexer(from_file_t, const std::string& file_name)
+    : input_(std::make_unique<file_input>(file_name)), state_(std::make_unique<state>()) {
+  state_->pos = loc::position{loc::intern(file_name), 1, 0, 0};
+  state_->start = state_->pos;
+  state_->input = input_.get();
+  if (cvnyylex_init_extra(state_.get(), &scanner_) != 0) base_types::internal_error("Cvn_lexer: no scanner");
+  const auto scanner = static_cast<yyscan_t>(scanner_);
+  cvnyy_switch_to_buffer(cvnyy_create_buffer(nullptr, YY_BUF_SIZE, scanner), scanner);
+}
+
 Cvn_lexer::~Cvn_lexer() { cvnyylex_destroy(static_cast<yyscan_t>(scanner_)); }
 
 parser::symbol_type Cvn_lexer::lexer() { return cvnyylex(static_cast<yyscan_t>(scanner_)); }
+
+loc::location Cvn_lexer::located(const cvn_parser::span& s) const {
+  const std::string_view file = state_->pos.file;
+  return {{file, s.begin.line, s.begin.bol, s.begin.offset}, {file, s.end.line, s.end.bol, s.end.offset}};
+}
 
 }  // namespace cvn::cvn_lexer

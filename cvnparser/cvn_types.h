@@ -2,6 +2,7 @@
 // The syntax tree of an application file: what the translations read of it. Everything else that the
 // grammar accepts (positions, descriptions, scheduling results, code phases...) is dropped while parsing.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -13,6 +14,34 @@
 namespace cvn::cvn_types {
 
 using algo_types::expr;
+
+/// An optional value kept behind a pointer, for a large field that is mostly absent: it reads like
+/// std::optional and copies deeply, but costs one pointer when empty.
+template <class T>
+class boxed {
+ public:
+  boxed() = default;
+  boxed(T value) : p_(std::make_unique<T>(std::move(value))) {}  // implicit, as std::optional is
+  boxed(const boxed& other) : p_(other.p_ ? std::make_unique<T>(*other.p_) : nullptr) {}
+  boxed(boxed&&) noexcept = default;
+  boxed& operator=(const boxed& other) {
+    if (this != &other) p_ = other.p_ ? std::make_unique<T>(*other.p_) : nullptr;
+    return *this;
+  }
+  boxed& operator=(boxed&&) noexcept = default;
+  ~boxed() = default;
+
+  [[nodiscard]] bool has_value() const { return p_ != nullptr; }
+  explicit operator bool() const { return has_value(); }
+  const T& operator*() const { return *p_; }
+  T& operator*() { return *p_; }
+  const T* operator->() const { return p_.get(); }
+  T* operator->() { return p_.get(); }
+  void reset() { p_.reset(); }
+
+ private:
+  std::unique_ptr<T> p_;
+};
 
 /// A plain name.
 struct Name {
@@ -63,7 +92,7 @@ struct cvn_ref {
   std::optional<std::int64_t> cr_rank;
   std::vector<expr> cr_params;
   bool cr_flag = false;
-  std::optional<cvn_repeat> cr_repeat;
+  boxed<cvn_repeat> cr_repeat;  // absent for most references
 };
 
 /// A port of the enclosing definition, written as its bare name.
@@ -202,24 +231,6 @@ struct cvn_file {
   std::vector<cvn_group> cvn_groups;
   std::vector<cvn_constraint> cvn_constraints;
 };
-
-// A kept top-level item, while the file is collected.
-struct Algo {
-  cvn_def def;
-};
-struct Arch {
-  cvn_arch_decl decl;
-};
-struct Dur {
-  cvn_extra_durations durations;
-};
-struct Og {
-  cvn_group group;
-};
-struct Cons {
-  cvn_constraint constraint;
-};
-using cvn_item = std::variant<Algo, Arch, Dur, Og, Cons>;
 
 /// Name of the operator type.
 [[nodiscard]] const std::string& string_of_cvn_opr_type(const cvn_opr_type& t);

@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "base/base_types.h"
+#include "base/misc.h"
 
 namespace {
 
@@ -103,14 +108,14 @@ TEST(CvnLexer, BlanksCommentsAndStrings) {
 TEST(CvnLexer, PositionsCountLinesButNotLineFeedsInStrings) {
   Cvn_lexer lexer("ab\n  cd \"x\ny\" e\n", "dir/t.cvn");
   const auto ab = lexer.lexer();
-  EXPECT_EQ(cvn::loc::string_of_loc(ab.location), "File \"dir/t.cvn\", line 1, characters 0-2:\n");
+  EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(ab.location)), "File \"dir/t.cvn\", line 1, characters 0-2:\n");
   const auto cd = lexer.lexer();
   EXPECT_EQ(cd.location.begin.offset, 5);
-  EXPECT_EQ(cvn::loc::string_of_loc(cd.location), "File \"dir/t.cvn\", line 2, characters 2-4:\n");
+  EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(cd.location)), "File \"dir/t.cvn\", line 2, characters 2-4:\n");
   const auto str = lexer.lexer();  // spans a line feed that is not counted
-  EXPECT_EQ(cvn::loc::string_of_loc(str.location), "File \"dir/t.cvn\", line 2, characters 5-10:\n");
+  EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(str.location)), "File \"dir/t.cvn\", line 2, characters 5-10:\n");
   const auto e = lexer.lexer();
-  EXPECT_EQ(cvn::loc::string_of_loc(e.location), "File \"dir/t.cvn\", line 2, characters 11-12:\n");
+  EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(e.location)), "File \"dir/t.cvn\", line 2, characters 11-12:\n");
   EXPECT_EQ(lexer.current().offset, 15);
   const auto end = lexer.lexer();
   EXPECT_EQ(end.kind(), parser::symbol_kind::S_YYEOF);
@@ -138,6 +143,42 @@ TEST(CvnLexer, IntegersMustFitSignedSixtyThreeBits) {
   EXPECT_EQ(lex_failure("x 4611686018427387904 y"), "File \"t.cvn\", line 1, character 21:\nError: int_of_string");
   EXPECT_EQ(lex_failure("-4611686018427387905"), "File \"t.cvn\", line 1, character 20:\nError: int_of_string");
   EXPECT_EQ(lex_failure("99999999999999999999999"), "File \"t.cvn\", line 1, character 23:\nError: int_of_string");
+}
+
+// Every token with its location, up to the end of input.
+std::string lex_located(Cvn_lexer& lexer) {
+  std::string out;
+  for (;;) {
+    const auto t = lexer.lexer();
+    out += show(t) + "@" + std::to_string(t.location.begin.offset) + "-" + std::to_string(t.location.end.offset) +
+           ":" + std::to_string(t.location.end.line) + "/" + std::to_string(t.location.end.bol) + " ";
+    if (t.kind() == parser::symbol_kind::S_YYEOF) return out;
+  }
+}
+
+// A file is read in pieces of 64 kB, rewriting ".." as it goes: the tokens and positions must be those of
+// the whole text rewritten at once, also when a ".." or a lone dot falls on the boundary of a piece.
+TEST(CvnLexer, AFileScannedAsItIsReadMatchesTheRewrittenText) {
+  const std::string path = (std::filesystem::temp_directory_path() / "cvn_lexer_test_input.cvn").string();
+  const std::string pad(65535, ' ');
+  for (const std::string& text :
+       {std::string("def memory m [1..4] ...\n.... x.y 1.5 ."), pad + "..4", pad + ".5 a", pad + ".", pad + " ..",
+        pad + pad + "1..2\n.." + pad + "...", std::string("\"a..b\" 1..")}) {
+    cvn::misc::write_file(path, text);
+    Cvn_lexer from_text(cvn::misc::replace_in_string("..", " .. ", text), path);
+    Cvn_lexer from_file(Cvn_lexer::from_file, path);
+    EXPECT_EQ(lex_located(from_file), lex_located(from_text)) << text.substr(text.size() > 20 ? text.size() - 20 : 0);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(CvnLexer, AFileThatCannotBeOpenedIsASystemError) {
+  try {
+    Cvn_lexer lexer(Cvn_lexer::from_file, "no/such/file.cvn");
+    FAIL();
+  } catch (const cvn::Sys_error& e) {
+    EXPECT_EQ(e.printed(), "Sys_error(\"no/such/file.cvn: No such file or directory\")");
+  }
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+// The block stack in which the grammar collects its lists.
+#include "cvnparser/cvn_build.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace {
+
+using cvn::cvn_build::list_stack;
+
+// Large enough that a block holds only a few, so that lists cross block boundaries after a handful.
+struct wide {
+  std::array<char, 65536> pad{};
+  std::string text;
+};
+
+std::vector<std::string> texts(const std::vector<wide>& v) {
+  std::vector<std::string> out;
+  for (const auto& w : v) out.push_back(w.text);
+  return out;
+}
+
+void push(list_stack<wide>& s, const std::string& text) { s.push(wide{{}, text}); }
+
+TEST(ListStack, ListsNestAndAreTakenInOrderAcrossBlocks) {
+  list_stack<wide> s;
+  const auto outer = s.mark();
+  for (const char* t : {"a", "b", "c", "d", "e"}) push(s, t);
+  const auto inner = s.mark();
+  for (const char* t : {"x", "y", "z", "w"}) push(s, t);
+  EXPECT_EQ(texts(s.take(inner)), (std::vector<std::string>{"x", "y", "z", "w"}));
+  // The outer list grows again after the inner one is gone, also into blocks that were released.
+  for (const char* t : {"f", "g", "h", "i", "j", "k"}) push(s, t);
+  EXPECT_EQ(s.mark(), 11u);
+  EXPECT_EQ(texts(s.take(outer)),
+            (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k"}));
+  EXPECT_EQ(s.mark(), 0u);
+  EXPECT_TRUE(s.take(0).empty());
+}
+
+TEST(ListStack, DropPopBackAndPushFront) {
+  list_stack<wide> s;
+  for (const char* t : {"a", "b", "c", "d"}) push(s, t);
+  const auto m = s.mark();
+  for (const char* t : {"p", "q", "r", "s", "t", "u", "v"}) push(s, t);
+  s.drop(m);
+  EXPECT_EQ(s.mark(), 4u);
+  EXPECT_EQ(s.back().text, "d");
+  EXPECT_EQ(s.pop().text, "d");
+  EXPECT_EQ(s.pop().text, "c");
+  push(s, "e");
+  push(s, "f");
+  s.push_front(1, wide{{}, "front"});
+  EXPECT_EQ(texts(s.take(0)), (std::vector<std::string>{"a", "front", "b", "e", "f"}));
+}
+
+TEST(ListStack, ADroppedListLeavesNothingInTheBlocksItUsed) {
+  list_stack<wide> s;
+  for (const char* t : {"a", "b", "c", "d", "e", "f", "g"}) push(s, t);
+  s.drop(2);
+  for (const char* t : {"x", "y", "z", "w"}) push(s, t);
+  EXPECT_EQ(texts(s.take(0)), (std::vector<std::string>{"a", "b", "x", "y", "z", "w"}));
+}
+
+}  // namespace
