@@ -193,6 +193,12 @@ TEST(AlgoGrammar, ExpressionsAndDeclarationsAreLocated) {
   const auto& section = std::get<alt::Port_section>(decls.at(0).statements.at(1).desc);
   EXPECT_EQ(loc::string_of_loc(section.ports.at(0).where), "File \"f.alg\", line 3, characters 6-19:\n");
   EXPECT_EQ(loc::string_of_loc(decls.at(1).ports.at(0).where), "File \"f.alg\", line 5, characters 13-18:\n");
+
+  // An end after a line end inside a string literal.
+  lexer::lexer multi("function f() {\n  in: int x [a=\"b\nc\"];\n}", "f.alg");
+  const auto port = std::get<alt::Port_section>(parse_algo_decl(multi).at(0).statements.at(0).desc).ports.at(0);
+  EXPECT_EQ(port.where.begin, (loc::position{"f.alg", 2, 15, 21}));
+  EXPECT_EQ(port.where.end, (loc::position{"f.alg", 3, 33, 36}));
 }
 
 TEST(AlgoGrammar, SmallEntries) {
