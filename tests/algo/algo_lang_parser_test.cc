@@ -1,0 +1,266 @@
+// The algorithm grammar: every entry, the grouping of expressions, matches, and what the grammar refuses.
+#include "algo/algo_lang_parser.h"
+
+#include <gtest/gtest.h>
+
+#include "algo/algo_lang_types.h"
+#include "base/loc.h"
+
+namespace cvn::algo_lang_parser {
+namespace {
+
+namespace alt = algo_lang_types;
+
+std::string file(std::string_view text) {
+  lexer::lexer lex(text, "f.alg");
+  return alt::dump_algo_decl(parse_algo_decl(lex));
+}
+
+std::string expr(std::string_view text) {
+  lexer::lexer lex(text, "");
+  return alt::dump_expr(parse_expr(lex));
+}
+
+// The offset at which the entry refuses the text, or -1 when it accepts it.
+template <class Entry>
+std::int64_t refused_at(Entry entry, std::string_view text) {
+  lexer::lexer lex(text, "");
+  try {
+    (void)entry(lex);
+  } catch (const Error& e) {
+    return e.where().offset;
+  }
+  return -1;
+}
+
+bool file_refused(std::string_view text) { return refused_at(parse_algo_decl, text) >= 0; }
+
+TEST(AlgoGrammar, WholeFileWithEveryDeclaration) {
+  const char* text =
+      "constant c(n) { int x = 5, Float[n + 1] y [unit=\"m\\\"s\"] = {1, 2} }\n"
+      "sensor s() { int o }\n"
+      "actuator a { int i, int j }\n"
+      "function f(n, m) {\n"
+      "  in: int[n] i, bool c;\n"
+      "  out: int o [];\n"
+      "  let r = M.g(n * 2, 1) [period 4, parallel n (i*, o/), abstract, k=\"v\"];\n"
+      "  let q = h() [sequence 3 (o -> i, c=)];\n"
+      "  let p = h [];\n"
+      "  i -> r.i, q.i, o;\n"
+      "  r --> q;\n"
+      "}\n"
+      "DELAY d() { }\n";
+  EXPECT_EQ(file(text),
+            "constant c(n) {\n"
+            "  int x = 5\n"
+            "  Float[(n + 1)] y [unit=\"m\\\"s\"] = {1, 2}\n"
+            "}\n"
+            "sensor s() {\n"
+            "  int o\n"
+            "}\n"
+            "actuator a() {\n"
+            "  int i\n"
+            "  int j\n"
+            "}\n"
+            "function f(n, m) {\n"
+            "  in: int[n] i, bool c;\n"
+            "  out: int o;\n"
+            "  let r = M.g((n * 2), 1) [period 4, parallel n (i*, o/), abstract, k=\"v\"];\n"
+            "  let q = h [sequence 3 (o -> i, c=)];\n"
+            "  let p = h;\n"
+            "  i -> r.i, q.i, o;\n"
+            "  r --> q;\n"
+            "}\n"
+            "delay d() {\n"
+            "}\n");
+}
+
+TEST(AlgoGrammar, FileEdgeCases) {
+  lexer::lexer empty("", "f.alg");
+  EXPECT_TRUE(parse_algo_decl(empty).empty());
+  EXPECT_EQ(file("\n  \n"), "");
+
+  // A module-qualified definition name, kept as such.
+  lexer::lexer qualified("function f() { let r = M.f; }", "f.alg");
+  const auto decls = parse_algo_decl(qualified);
+  const auto& ref = std::get<alt::Ref_decl>(decls.at(0).statements.at(0).desc);
+  EXPECT_EQ(ref.def_name, (base_types::qname{base_types::qualified_name{"M", "f"}}));
+
+  // Three destinations make one statement.
+  lexer::lexer link("function f() { x -> a.i, b.i, y; }", "f.alg");
+  const auto linked = parse_algo_decl(link);
+  ASSERT_EQ(linked.at(0).statements.size(), 1U);
+  const auto& data = std::get<alt::Data_link>(linked.at(0).statements[0].desc);
+  EXPECT_EQ(data.source, (alt::port_path{std::nullopt, "x"}));
+  EXPECT_EQ(data.destinations,
+            (std::vector<alt::port_path>{{"a", "i"}, {"b", "i"}, {std::nullopt, "y"}}));
+
+  // "parallel" may go without its parentheses, "sequence" may not.
+  EXPECT_EQ(file("function f() { let r = g [parallel 2, parallel 3 ()]; }"),
+            "function f() {\n  let r = g [parallel 2, parallel 3];\n}\n");
+  EXPECT_TRUE(file_refused("function f() { let r = g [sequence 3]; }"));
+  EXPECT_EQ(file("function f() { let r = g [sequence 3 ()]; }"), "function f() {\n  let r = g [sequence 3 ()];\n}\n");
+}
+
+TEST(AlgoGrammar, StatementsAfterAMatchBelongToItsLastCase) {
+  EXPECT_EQ(file("function f() {\n"
+                 "  in: int c;\n"
+                 "  match c with\n"
+                 "  | 1 -> let a = g ;\n"
+                 "  | 2 -> let b = g ;\n"
+                 "  b.o -> x;\n"
+                 "}\n"),
+            "function f() {\n"
+            "  in: int c;\n"
+            "  match c with\n"
+            "  | 1 ->\n"
+            "    let a = g;\n"
+            "  | 2 ->\n"
+            "    let b = g;\n"
+            "    b.o -> x;\n"
+            "}\n");
+  // Without the leading bar, with an empty case, and a match inside a case: every later "|" and statement
+  // goes to the innermost match.
+  EXPECT_EQ(file("function f() { match c with 0 -> | 1 -> x -> y; match d with 1 -> y -> z; | 2 -> z -> w; w -> v; }"),
+            "function f() {\n"
+            "  match c with\n"
+            "  | 0 ->\n"
+            "  | 1 ->\n"
+            "    x -> y;\n"
+            "    match d with\n"
+            "    | 1 ->\n"
+            "      y -> z;\n"
+            "    | 2 ->\n"
+            "      z -> w;\n"
+            "      w -> v;\n"
+            "}\n");
+  EXPECT_TRUE(file_refused("function f() { match c with }"));
+  EXPECT_TRUE(file_refused("function f() { match c with | }"));
+}
+
+TEST(AlgoGrammar, Refusals) {
+  EXPECT_TRUE(file_refused("function f() { } }"));              // nothing may follow the definitions
+  EXPECT_TRUE(file_refused("function F() { }"));                // definition names are lower-case
+  EXPECT_TRUE(file_refused("sensor s() { int x = 1 }"));        // only constants give values
+  EXPECT_TRUE(file_refused("constant c() { int x = -a }"));     // no unary minus
+  EXPECT_TRUE(file_refused("function f() { in: int x, ; }"));   // no trailing comma
+  EXPECT_TRUE(file_refused("function f() { let r = g [period n]; }"));
+  EXPECT_TRUE(file_refused("function f() { r --> q.a; }"));
+  EXPECT_TRUE(file_refused("function f() { x -> y.z.w; }"));
+  EXPECT_TRUE(file_refused("function f() { x -> ; }"));
+  // Tokens of the other languages.
+  EXPECT_TRUE(file_refused("operator f() { }"));
+  EXPECT_TRUE(file_refused("function f() { _adeq }"));
+  EXPECT_TRUE(file_refused("constant c() { int x = 1.5 }"));
+  // The error is found at the refused token: the lexer is just after it.
+  EXPECT_EQ(refused_at(parse_algo_decl, "function f() { x -> ; }"), 21);
+  EXPECT_EQ(refused_at(parse_algo_decl, "function f() {"), 14);
+}
+
+TEST(AlgoGrammar, ExpressionsGroupByPrecedenceAndLeanLeft) {
+  EXPECT_EQ(expr("a + b * c"), "(a + (b * c))");
+  EXPECT_EQ(expr("a * b + c"), "((a * b) + c)");
+  EXPECT_EQ(expr("a - b - c"), "((a - b) - c)");
+  EXPECT_EQ(expr("a / b / c"), "((a / b) / c)");
+  EXPECT_EQ(expr("a * b / c * d"), "(((a * b) / c) * d)");
+  EXPECT_EQ(expr("a - b + c"), "((a - b) + c)");
+  EXPECT_EQ(expr("a - (b - c)"), "(a - (b - c))");
+  EXPECT_EQ(expr("((a))"), "a");
+  EXPECT_EQ(expr("{1, n + 1, |x - 1|}"), "{1, (n + 1), |(x - 1)|}");
+  EXPECT_EQ(expr("| |a| * 2|"), "|(|a| * 2)|");
+  // A minus glued to digits belongs to the integer; any other leading minus is refused.
+  EXPECT_EQ(expr("-5 * 2"), "(-5 * 2)");
+  EXPECT_EQ(refused_at(parse_expr, "-a"), 1);
+  EXPECT_EQ(refused_at(parse_expr, "- 5"), 1);
+  EXPECT_EQ(refused_at(parse_expr, "a -1"), 4);  // "-1" is one integer token
+  EXPECT_EQ(refused_at(parse_expr, "{}"), 2);
+  EXPECT_EQ(refused_at(parse_expr, "a b"), 3);
+  EXPECT_EQ(refused_at(parse_expr, "(a"), 2);
+}
+
+TEST(AlgoGrammar, ExpressionsAndDeclarationsAreLocated) {
+  lexer::lexer lex("a + b * c", "");
+  const algo_types::expr e = parse_expr(lex);
+  EXPECT_EQ(e.where().begin.offset, 0);
+  EXPECT_EQ(e.where().end.offset, 9);
+  const auto& product = std::get<algo_types::Plus>(algo_types::desc_of(e)).right;
+  EXPECT_EQ(product.where().begin.offset, 4);
+
+  lexer::lexer f("function f() {\n  let r = g ;\n  in: int x [a=\"b\"];\n}\nsensor s() { int o }", "f.alg");
+  const auto decls = parse_algo_decl(f);
+  EXPECT_EQ(loc::string_of_loc(decls.at(0).where), "File \"f.alg\", line 1, characters 0-51:\n");
+  EXPECT_EQ(loc::string_of_loc(decls.at(0).statements.at(0).where), "File \"f.alg\", line 2, characters 2-13:\n");
+  const auto& section = std::get<alt::Port_section>(decls.at(0).statements.at(1).desc);
+  EXPECT_EQ(loc::string_of_loc(section.ports.at(0).where), "File \"f.alg\", line 3, characters 6-19:\n");
+  EXPECT_EQ(loc::string_of_loc(decls.at(1).ports.at(0).where), "File \"f.alg\", line 5, characters 13-18:\n");
+
+  // An end after a line end inside a string literal.
+  lexer::lexer multi("function f() {\n  in: int x [a=\"b\nc\"];\n}", "f.alg");
+  const auto port = std::get<alt::Port_section>(parse_algo_decl(multi).at(0).statements.at(0).desc).ports.at(0);
+  EXPECT_EQ(port.where.begin, (loc::position{"f.alg", 2, 15, 21}));
+  EXPECT_EQ(port.where.end, (loc::position{"f.alg", 3, 33, 36}));
+}
+
+TEST(AlgoGrammar, SmallEntries) {
+  {
+    lexer::lexer l("(a, b)", "");
+    EXPECT_EQ(parse_opt_params(l), (std::vector<std::string>{"a", "b"}));
+    lexer::lexer none("", "");
+    EXPECT_TRUE(parse_opt_params(none).empty());
+    lexer::lexer empty("()", "");
+    EXPECT_TRUE(parse_opt_params(empty).empty());
+    EXPECT_EQ(refused_at(parse_opt_params, "(a,)"), 4);
+    EXPECT_EQ(refused_at(parse_opt_params, "a"), 1);
+  }
+  {
+    lexer::lexer l("M.f(1, n + 1)", "");
+    EXPECT_EQ(alt::dump_def_call(parse_def_call(l)), "M.f(1, (n + 1))");
+    lexer::lexer plain("f", "");
+    EXPECT_EQ(alt::dump_def_call(parse_def_call(plain)), "f");
+    EXPECT_EQ(refused_at(parse_def_call, "M"), 1);
+    EXPECT_EQ(refused_at(parse_def_call, "f(1"), 3);
+  }
+  {
+    lexer::lexer l("(x*, y=, z/)", "");
+    EXPECT_EQ(parse_port_dispatchs(l), (std::vector<alt::port_dispatch>{{"x", alt::dispatch_sign::Split},
+                                                                        {"y", alt::dispatch_sign::Same},
+                                                                        {"z", alt::dispatch_sign::Gather}}));
+    EXPECT_EQ(refused_at(parse_port_dispatchs, "x*"), 1);
+    EXPECT_EQ(refused_at(parse_port_dispatchs, "(x)"), 3);
+  }
+  {
+    lexer::lexer l("(o -> i, z/)", "");
+    EXPECT_EQ(parse_ref_sequence_options(l),
+              (std::vector<alt::seq_option>{alt::seq_link{"o", "i"}, alt::port_dispatch{"z", alt::dispatch_sign::Gather}}));
+    lexer::lexer empty("()", "");
+    EXPECT_TRUE(parse_ref_sequence_options(empty).empty());
+    EXPECT_EQ(refused_at(parse_ref_sequence_options, "(o -> )"), 7);
+  }
+  for (auto entry : {parse_qname, parse_qdef_name}) {
+    lexer::lexer simple("x", "");
+    EXPECT_EQ(entry(simple), (base_types::qname{base_types::simple_name{"x"}}));
+    lexer::lexer qualified("M.x", "");
+    EXPECT_EQ(entry(qualified), (base_types::qname{base_types::qualified_name{"M", "x"}}));
+    EXPECT_EQ(refused_at(entry, "x.y"), 2);
+    EXPECT_EQ(refused_at(entry, "M"), 1);
+  }
+  for (auto entry : {parse_def_name, parse_name}) {
+    lexer::lexer l("f", "");
+    EXPECT_EQ(entry(l), "f");
+    EXPECT_EQ(refused_at(entry, "F"), 1);
+    EXPECT_EQ(refused_at(entry, "in"), 2);  // a keyword is no name
+  }
+  {
+    lexer::lexer l("M", "");
+    EXPECT_EQ(parse_module_name(l), "M");
+    EXPECT_EQ(refused_at(parse_module_name, "m"), 1);
+  }
+  {
+    lexer::lexer l("f.r.p", "");
+    EXPECT_EQ(parse_port_path(l), (alt::full_port_path{"f", "r", "p"}));
+    EXPECT_EQ(refused_at(parse_port_path, "f.r"), 3);
+  }
+}
+
+}  // namespace
+}  // namespace cvn::algo_lang_parser
