@@ -56,14 +56,14 @@ repetition_kind convert(const algorithm& a, const graph_elt& holder, const repet
       rep);
 }
 
-// The port of `holder` copied from the definition port `p`, at p's order, shifting the others; with its
-// Reference edge to p.
-algorithm copy_port_to_ref(const algorithm& a, ref_id holder, port_id p, bool shift) {
-  const port& x = get_port(a, p);
-  auto [q, r] = algo_types::add_port(a, x.port_size, x.port_order, x.port_type, x.port_dir, x.port_name,
-                                     x.port_expr, x.port_additional, Ref{holder});
-  if (shift) r = change_port_order(r, x.port_dir, Ref{holder}, q);
-  return add_edge(r, Port{q}, Port{p}, Reference{});
+// Adds to `holder` a copy of the definition port `p` at p's order (shifting the others when asked), with
+// its Reference edge to p.
+void copy_port_to_ref(algorithm& a, ref_id holder, port_id p, bool shift) {
+  const port x = get_port(a, p);
+  const port_id q = add_port_into(a, x.port_size, x.port_order, x.port_type, x.port_dir, x.port_name, x.port_expr,
+                                  x.port_additional, Ref{holder});
+  if (shift) change_port_order_into(a, x.port_dir, Ref{holder}, q);
+  add_edge_into(a, Port{q}, Port{p}, Reference{});
 }
 
 // Removes the binding of d from the environment list that holds it.
@@ -88,12 +88,25 @@ algo_env unbind(const algorithm& a, def_id d) {
 std::pair<def_id, algorithm> add_def(const algorithm& a, const std::optional<std::string>& comment,
                                      const std::optional<std::vector<std::string>>& params, definition_kind kind,
                                      const std::string& name) {
+  return add_def(algorithm(a), comment, params, kind, name);
+}
+
+std::pair<def_id, algorithm> add_def(algorithm&& a, const std::optional<std::string>& comment,
+                                     const std::optional<std::vector<std::string>>& params, definition_kind kind,
+                                     const std::string& name) {
   if (const def_id* existing = a.env.current().find(name))
     raise_problem(a, Def{*existing}, sprintf_string("A definition \"%s\" already exists.", name.c_str()));
-  return add_definition(a, comment, params, kind, name);
+  const def_id d = add_definition_into(a, comment, params, kind, name);
+  return {d, std::move(a)};
 }
 
 algorithm add_port(const algorithm& a, const std::optional<expr>& size, const std::optional<std::int64_t>& position,
+                   const std::string& type, direction dir, const std::string& name, const std::optional<expr>& value,
+                   const std::optional<additional::attributes>& attrs, def_id d) {
+  return add_port(algorithm(a), size, position, type, dir, name, value, attrs, d);
+}
+
+algorithm add_port(algorithm&& a, const std::optional<expr>& size, const std::optional<std::int64_t>& position,
                    const std::string& type, direction dir, const std::string& name, const std::optional<expr>& value,
                    const std::optional<additional::attributes>& attrs, def_id d) {
   const auto n = static_cast<std::int64_t>(port_count(a, Def{d}, dir));
@@ -102,11 +115,12 @@ algorithm add_port(const algorithm& a, const std::optional<expr>& size, const st
     raise_problem(a, Def{d},
                   sprintf_string("A port \"%s\" already exists in definition \"%s\".", name.c_str(),
                                  def_name(a, d).c_str()));
-  auto [p, r] = algo_types::add_port(a, size, order, type, dir, name, value, attrs, Def{d});
+  const std::vector<ref_id> holders = referencers(a, d);
+  const port_id p = add_port_into(a, size, order, type, dir, name, value, attrs, Def{d});
   const bool shift = order < n;
-  if (shift) r = change_port_order(r, dir, Def{d}, p);
-  for (ref_id holder : referencers(a, d)) r = copy_port_to_ref(r, holder, p, shift);
-  return r;
+  if (shift) change_port_order_into(a, dir, Def{d}, p);
+  for (ref_id holder : holders) copy_port_to_ref(a, holder, p, shift);
+  return std::move(a);
 }
 
 std::pair<ref_id, algorithm> add_ref(const algorithm& a, def_id container, const std::optional<std::string>& comment,
@@ -115,7 +129,18 @@ std::pair<ref_id, algorithm> add_ref(const algorithm& a, def_id container, const
                                      const std::optional<std::int64_t>& period, const std::optional<cond>& condition,
                                      def_id instantiated, bool abstract,
                                      const std::optional<additional::attributes>& attrs, const std::string& name) {
+  return add_ref(algorithm(a), container, comment, args, rep, period, condition, instantiated, abstract, attrs, name);
+}
+
+std::pair<ref_id, algorithm> add_ref(algorithm&& a, def_id container, const std::optional<std::string>& comment,
+                                     const std::optional<std::vector<expr>>& args,
+                                     const std::optional<repetition_decl>& rep,
+                                     const std::optional<std::int64_t>& period, const std::optional<cond>& condition,
+                                     def_id instantiated, bool abstract,
+                                     const std::optional<additional::attributes>& attrs, const std::string& name) {
   const graph_elt holder = Def{container};
+  (void)get_def(a, container);
+  (void)get_def(a, instantiated);
   if (condition) {
     const auto owner = algo_types::container(a, Port{condition->port});
     if (!owner || *owner != holder || get_port(a, condition->port).port_dir != direction::In)
@@ -140,15 +165,15 @@ std::pair<ref_id, algorithm> add_ref(const algorithm& a, def_id container, const
   // before anything is built; the reference does not exist yet, so the containing definition is named.
   if (rep) (void)convert(a, Def{instantiated}, *rep, def_name(a, instantiated), name, holder);
 
-  auto [i, r] = add_reference(a, comment, args, std::nullopt, period, instantiated, abstract, attrs, name);
-  r = add_edge(r, holder, Ref{i}, Contain{condition});
-  for (port_id p : ports(a, Def{instantiated})) r = copy_port_to_ref(r, i, p, false);
+  const ref_id i = add_reference_into(a, comment, args, std::nullopt, period, instantiated, abstract, attrs, name);
+  add_edge_into(a, holder, Ref{i}, Contain{condition});
+  for (port_id p : ports(a, Def{instantiated})) copy_port_to_ref(a, i, p, false);
   if (rep) {
     ref_changes ch;
-    ch.rep = convert(r, Ref{i}, *rep, def_name(r, instantiated), name, Ref{i});
-    r = algo_types::modify_ref(r, ch, i);
+    ch.rep = convert(a, Ref{i}, *rep, def_name(a, instantiated), name, Ref{i});
+    modify_ref_into(a, ch, i);
   }
-  return {i, std::move(r)};
+  return {i, std::move(a)};
 }
 
 void check_can_add_data_edge(const algorithm& a, const std::optional<cond>& condition, port_id s, port_id d) {
@@ -201,8 +226,13 @@ void check_can_add_data_edge(const algorithm& a, const std::optional<cond>& cond
 }
 
 algorithm add_data_edge(const algorithm& a, const std::optional<cond>& condition, port_id s, port_id d) {
+  return add_data_edge(algorithm(a), condition, s, d);
+}
+
+algorithm add_data_edge(algorithm&& a, const std::optional<cond>& condition, port_id s, port_id d) {
   check_can_add_data_edge(a, condition, s, d);
-  return add_edge(a, Port{s}, Port{d}, Data{condition});
+  add_edge_into(a, Port{s}, Port{d}, Data{condition});
+  return std::move(a);
 }
 
 void check_can_add_precedence_edge(const algorithm& a, ref_id first, ref_id second) {
@@ -213,8 +243,13 @@ void check_can_add_precedence_edge(const algorithm& a, ref_id first, ref_id seco
 }
 
 algorithm add_precedence_edge(const algorithm& a, ref_id first, ref_id second) {
+  return add_precedence_edge(algorithm(a), first, second);
+}
+
+algorithm add_precedence_edge(algorithm&& a, ref_id first, ref_id second) {
   check_can_add_precedence_edge(a, first, second);
-  return add_edge(a, Ref{first}, Ref{second}, Precedence{});
+  add_edge_into(a, Ref{first}, Ref{second}, Precedence{});
+  return std::move(a);
 }
 
 algorithm modify_def(const algorithm& a, const std::optional<std::string>& new_name,

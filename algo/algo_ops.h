@@ -2,6 +2,10 @@
 // The editing interface of the algorithm model: every operation checks the consistency rules first and
 // either returns the new algorithm or throws algo_types::Problem (element, message) before changing
 // anything; the argument is never changed.
+//
+// The building operations also take an algorithm by rvalue (`a = add_ref(std::move(a), ...)`): the value
+// is then updated in place once every check has passed, which saves copying the paths of its persistent
+// structures. A Problem still leaves the argument as it was.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,11 +26,19 @@ using algo_types::ref_id;
 [[nodiscard]] std::pair<def_id, algorithm> add_def(const algorithm& a, const std::optional<std::string>& comment,
                                                    const std::optional<std::vector<std::string>>& params,
                                                    algo_types::definition_kind kind, const std::string& name);
+[[nodiscard]] std::pair<def_id, algorithm> add_def(algorithm&& a, const std::optional<std::string>& comment,
+                                                   const std::optional<std::vector<std::string>>& params,
+                                                   algo_types::definition_kind kind, const std::string& name);
 
 /// Adds a port to the definition at the position (last when absent or out of range), shifting the ports
 /// of that direction at or after it, and the same port to every reference of the definition. Throws
 /// Problem on the definition "A port \"%s\" already exists in definition \"%s\".".
 [[nodiscard]] algorithm add_port(const algorithm& a, const std::optional<algo_types::expr>& size,
+                                 const std::optional<std::int64_t>& position, const std::string& type,
+                                 algo_types::direction dir, const std::string& name,
+                                 const std::optional<algo_types::expr>& value,
+                                 const std::optional<additional::attributes>& attrs, def_id d);
+[[nodiscard]] algorithm add_port(algorithm&& a, const std::optional<algo_types::expr>& size,
                                  const std::optional<std::int64_t>& position, const std::string& type,
                                  algo_types::direction dir, const std::string& name,
                                  const std::optional<algo_types::expr>& value,
@@ -43,17 +55,28 @@ using algo_types::ref_id;
                                                    const std::optional<cond>& condition, def_id instantiated,
                                                    bool abstract, const std::optional<additional::attributes>& attrs,
                                                    const std::string& name);
+[[nodiscard]] std::pair<ref_id, algorithm> add_ref(algorithm&& a, def_id container,
+                                                   const std::optional<std::string>& comment,
+                                                   const std::optional<std::vector<algo_types::expr>>& args,
+                                                   const std::optional<algo_types::repetition_decl>& rep,
+                                                   const std::optional<std::int64_t>& period,
+                                                   const std::optional<cond>& condition, def_id instantiated,
+                                                   bool abstract, const std::optional<additional::attributes>& attrs,
+                                                   const std::string& name);
 
 /// The checks of add_data_edge (cycle, type, direction, single source), changing nothing. Throws Problem.
 void check_can_add_data_edge(const algorithm& a, const std::optional<cond>& condition, port_id src, port_id dst);
 /// Checks, then adds the Data edge from src to dst with the condition.
 [[nodiscard]] algorithm add_data_edge(const algorithm& a, const std::optional<cond>& condition, port_id src,
                                       port_id dst);
+[[nodiscard]] algorithm add_data_edge(algorithm&& a, const std::optional<cond>& condition, port_id src,
+                                      port_id dst);
 
 /// Throws Problem on `first` when `second` already precedes it (or is it).
 void check_can_add_precedence_edge(const algorithm& a, ref_id first, ref_id second);
 /// Checks, then adds the Precedence edge from first to second.
 [[nodiscard]] algorithm add_precedence_edge(const algorithm& a, ref_id first, ref_id second);
+[[nodiscard]] algorithm add_precedence_edge(algorithm&& a, ref_id first, ref_id second);
 
 /// Throws Problem "Another definition \"%s\" already exists." then those of algo_types::modify_def.
 [[nodiscard]] algorithm modify_def(const algorithm& a, const std::optional<std::string>& new_name,

@@ -191,8 +191,12 @@ const contents* contents_of(const algorithm& a, const graph_elt& c) { return a.i
 
 algorithm add_edge(const algorithm& a, const graph_elt& src, const graph_elt& dst, const edge& l) {
   algorithm r = a;
-  add_edge_in_place(r, src, dst, l);
+  add_edge_into(r, src, dst, l);
   return r;
+}
+
+void add_edge_into(algorithm& a, const graph_elt& src, const graph_elt& dst, const edge& l) {
+  add_edge_in_place(a, src, dst, l);
 }
 
 algorithm remove_edge(const algorithm& a, const graph_elt& src, const graph_elt& dst,
@@ -595,17 +599,36 @@ bool ref_reaches(const algorithm& a, ref_id from, ref_id to) {
 // ---------------------------------------------------------------------------------------------------------
 // Editing primitives
 
+def_id add_definition_into(algorithm& a, const std::optional<std::string>& comment,
+                           const std::optional<std::vector<std::string>>& params, definition_kind kind,
+                           const std::string& name) {
+  auto [d, defs] = std::move(a.defs).add(
+      definition{base_types::simple_name{name}, kind, params.value_or(std::vector<std::string>{}),
+                 comment.value_or(std::string())});
+  a.defs = std::move(defs);
+  add_elt(a, Def{d});
+  a.env = std::move(a.env).add(name, d);
+  return d;
+}
+
 std::pair<def_id, algorithm> add_definition(const algorithm& a, const std::optional<std::string>& comment,
                                             const std::optional<std::vector<std::string>>& params,
                                             definition_kind kind, const std::string& name) {
   algorithm r = a;
-  auto [d, defs] = std::move(r.defs).add(
-      definition{base_types::simple_name{name}, kind, params.value_or(std::vector<std::string>{}),
-                 comment.value_or(std::string())});
-  r.defs = std::move(defs);
-  add_elt(r, Def{d});
-  r.env = std::move(r.env).add(name, d);
+  const def_id d = add_definition_into(r, comment, params, kind, name);
   return {d, std::move(r)};
+}
+
+port_id add_port_into(algorithm& a, const std::optional<expr>& size, std::int64_t order, const std::string& type,
+                      direction dir, const std::string& name, const std::optional<expr>& value,
+                      const std::optional<additional::attributes>& attrs, const graph_elt& container) {
+  (void)a.elt_keys.get(container);  // Not_found before anything changes
+  auto [p, ports] = std::move(a.ports).add(
+      port{name, size, dir, type, order, value, attrs.value_or(additional::attributes{})});
+  a.ports = std::move(ports);
+  add_elt(a, Port{p});
+  add_edge_in_place(a, container, Port{p}, Contain{});
+  return p;
 }
 
 std::pair<port_id, algorithm> add_port(const algorithm& a, const std::optional<expr>& size, std::int64_t order,
@@ -614,12 +637,22 @@ std::pair<port_id, algorithm> add_port(const algorithm& a, const std::optional<e
                                        const std::optional<additional::attributes>& attrs,
                                        const graph_elt& container) {
   algorithm r = a;
-  auto [p, ports] = std::move(r.ports).add(
-      port{name, size, dir, type, order, value, attrs.value_or(additional::attributes{})});
-  r.ports = std::move(ports);
-  add_elt(r, Port{p});
-  add_edge_in_place(r, container, Port{p}, Contain{});
+  const port_id p = add_port_into(r, size, order, type, dir, name, value, attrs, container);
   return {p, std::move(r)};
+}
+
+ref_id add_reference_into(algorithm& a, const std::optional<std::string>& comment,
+                          const std::optional<std::vector<expr>>& args, const std::optional<repetition_kind>& rep,
+                          const std::optional<std::int64_t>& period, def_id instantiated, bool abstract,
+                          const std::optional<additional::attributes>& attrs, const std::string& name) {
+  (void)a.elt_keys.get(Def{instantiated});  // Not_found before anything changes
+  auto [i, refs] = std::move(a.refs).add(reference{name, period, comment.value_or(std::string()),
+                                                   args.value_or(std::vector<expr>{}), rep, abstract,
+                                                   attrs.value_or(additional::attributes{})});
+  a.refs = std::move(refs);
+  add_elt(a, Ref{i});
+  add_edge_in_place(a, Ref{i}, Def{instantiated}, Reference{});
+  return i;
 }
 
 std::pair<ref_id, algorithm> add_reference(const algorithm& a, const std::optional<std::string>& comment,
@@ -629,12 +662,7 @@ std::pair<ref_id, algorithm> add_reference(const algorithm& a, const std::option
                                            bool abstract, const std::optional<additional::attributes>& attrs,
                                            const std::string& name) {
   algorithm r = a;
-  auto [i, refs] = std::move(r.refs).add(reference{name, period, comment.value_or(std::string()),
-                                                   args.value_or(std::vector<expr>{}), rep, abstract,
-                                                   attrs.value_or(additional::attributes{})});
-  r.refs = std::move(refs);
-  add_elt(r, Ref{i});
-  add_edge_in_place(r, Ref{i}, Def{instantiated}, Reference{});
+  const ref_id i = add_reference_into(r, comment, args, rep, period, instantiated, abstract, attrs, name);
   return {i, std::move(r)};
 }
 
@@ -661,7 +689,13 @@ algorithm modify_def(const algorithm& a, const std::optional<std::string>& new_n
 }
 
 algorithm modify_ref(const algorithm& a, const ref_changes& ch, ref_id i) {
-  const reference& old = get_ref(a, i);
+  algorithm r = a;
+  modify_ref_into(r, ch, i);
+  return r;
+}
+
+void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
+  const reference old = get_ref(r, i);
   reference n = old;
   if (ch.name) n.ref_name = *ch.name;
   if (ch.period) n.ref_period = *ch.period;
@@ -670,16 +704,14 @@ algorithm modify_ref(const algorithm& a, const ref_changes& ch, ref_id i) {
   if (ch.rep) n.ref_rep = *ch.rep;
   if (ch.abstract) n.ref_abstract = *ch.abstract;
   if (ch.additional) n.ref_additional = *ch.additional;
-  algorithm r = a;
   if (ch.name && *ch.name != old.ref_name)
-    if (const auto* cs = a.idx.containers.find(Ref{i}))
-      for (const auto& [c, cd] : *cs)
+    if (const auto* found = r.idx.containers.find(Ref{i}))
+      for (const auto cs = *found; const auto& [c, cd] : cs)
         r.idx.contents_of = std::move(r.idx.contents_of).update(c, [&](contents& x) {
           x.ref_names = std::move(x.ref_names).remove({{old.ref_name, cd}, i});
           x.ref_names = std::move(x.ref_names).add({{n.ref_name, cd}, i}, {});
         });
   r.refs = std::move(r.refs).modify(i, std::move(n));
-  return r;
 }
 
 namespace {
@@ -711,17 +743,21 @@ algorithm set_ref_additional(const algorithm& a, ref_id i, const additional::att
 }
 
 algorithm change_port_order(const algorithm& a, direction dir, const graph_elt& c, port_id p) {
-  const std::int64_t from = get_port(a, p).port_order;
   algorithm r = a;
+  change_port_order_into(r, dir, c, p);
+  return r;
+}
+
+void change_port_order_into(algorithm& a, direction dir, const graph_elt& c, port_id p) {
+  const std::int64_t from = get_port(a, p).port_order;
   for (port_id q : ports(a, c, dir)) {
     if (q == p) continue;
     const port& x = get_port(a, q);
     if (x.port_order < from) continue;
     port moved = x;
     ++moved.port_order;
-    r.ports = std::move(r.ports).modify(q, std::move(moved));
+    a.ports = std::move(a.ports).modify(q, std::move(moved));
   }
-  return r;
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -519,6 +519,20 @@ template <class A, class F>
     const std::optional<repetition_kind>& rep, const std::optional<std::int64_t>& period, def_id instantiated,
     bool abstract, const std::optional<additional::attributes>& attrs, const std::string& name);
 
+// The same primitives applied in place, for callers that own the algorithm (a value moved into an
+// operation): no version is kept, so the persistent structures are updated without copying their paths.
+void add_edge_into(algorithm& a, const graph_elt& src, const graph_elt& dst, const edge& l);
+def_id add_definition_into(algorithm& a, const std::optional<std::string>& comment,
+                           const std::optional<std::vector<std::string>>& params, definition_kind kind,
+                           const std::string& name);
+port_id add_port_into(algorithm& a, const std::optional<expr>& size, std::int64_t order, const std::string& type,
+                      direction dir, const std::string& name, const std::optional<expr>& value,
+                      const std::optional<additional::attributes>& attrs, const graph_elt& container);
+ref_id add_reference_into(algorithm& a, const std::optional<std::string>& comment,
+                          const std::optional<std::vector<expr>>& args, const std::optional<repetition_kind>& rep,
+                          const std::optional<std::int64_t>& period, def_id instantiated, bool abstract,
+                          const std::optional<additional::attributes>& attrs, const std::string& name);
+
 /// Unchanged when nothing is given. Throws Problem "A definition belonging to a module cannot be modified."
 /// for a definition with a module-qualified name. A new name replaces the name's binding.
 [[nodiscard]] algorithm modify_def(const algorithm& a, const std::optional<std::string>& new_name,
@@ -535,6 +549,7 @@ struct ref_changes {
   std::optional<additional::attributes> additional;
 };
 [[nodiscard]] algorithm modify_ref(const algorithm& a, const ref_changes& changes, ref_id r);
+void modify_ref_into(algorithm& a, const ref_changes& changes, ref_id r);
 
 [[nodiscard]] algorithm set_port_additional(const algorithm& a, port_id p, const additional::attributes& attrs);
 [[nodiscard]] algorithm set_port_size(const algorithm& a, port_id p, const std::optional<expr>& size);
@@ -542,6 +557,7 @@ struct ref_changes {
 [[nodiscard]] algorithm set_ref_additional(const algorithm& a, ref_id r, const additional::attributes& attrs);
 /// Every other port of that direction in the container whose order is >= the port's gets its order + 1.
 [[nodiscard]] algorithm change_port_order(const algorithm& a, direction dir, const graph_elt& container, port_id p);
+void change_port_order_into(algorithm& a, direction dir, const graph_elt& container, port_id p);
 
 // ---------------------------------------------------------------------------------------------------------
 // Name lookup
