@@ -267,7 +267,7 @@ repetition_kind convert_repetition(const algorithm& a, ref_id r, const repetitio
 algorithm modify_ref(const algorithm& a, const ref_update& u, ref_id r) {
   if (u.name)
     if (const auto* cs = a.idx.containers.find(Ref{r}))
-      for (const auto& [c, cd] : *cs) {
+      for (const auto& [c, cd] : cs->to_vector()) {
         bool taken = false;
         if (const contents* x = a.idx.contents_of.find(c))
           x->ref_names.for_each_equivalent(detail::ref_key{*u.name, cd}, [&](const auto& key, const auto&) {

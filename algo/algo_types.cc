@@ -1,7 +1,6 @@
 #include "algo/algo_types.h"
 
 #include <algorithm>
-#include <deque>
 #include <map>
 #include <set>
 #include <tuple>
@@ -96,14 +95,11 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
       --n;
   };
   if (const auto* c = std::get_if<Contain>(&l)) {
-    idx.containers = std::move(idx.containers).update(dst, [&](auto& v) {
-      const std::pair<graph_elt, std::optional<cond>> entry{src, c->condition};
-      if (adding) {
-        v.push_back(entry);
-      } else {
-        auto it = std::find(v.begin(), v.end(), entry);
-        if (it != v.end()) v.erase(it);
-      }
+    idx.containers = std::move(idx.containers).update(dst, [&](container_list& v) {
+      if (adding)
+        v.add({src, c->condition});
+      else
+        v.remove({src, c->condition});
     });
     if (const auto* cont = std::get_if<Port>(&dst)) {
       const port& p = get_port(a, cont->id);
@@ -170,19 +166,25 @@ elt_edges elt_edges_of(const algorithm& a, const algo_graph::edge_list& l) {
   return out;
 }
 
-// Puts an element in `elts` and `elt_keys`.
-void add_elt(algorithm& r, const graph_elt& e) {
+// Puts an element in `elts` and `elt_keys`; its node key.
+elt_id add_elt(algorithm& r, const graph_elt& e) {
   auto [k, elts] = std::move(r.elts).add(e);
   r.elts = std::move(elts);
   r.elt_keys = std::move(r.elt_keys).add(e, k);
+  return k;
+}
+
+// Adds an edge that cannot exist yet (one end is new) between known node keys.
+void add_new_edge(algorithm& r, elt_id ks, elt_id kd, const graph_elt& src, const graph_elt& dst, const edge& l) {
+  r.graph = std::move(r.graph).add(ks, kd, l);
+  index_edge(r, r.idx, src, dst, l, true);
 }
 
 void add_edge_in_place(algorithm& r, const graph_elt& src, const graph_elt& dst, const edge& l) {
   const elt_id ks = r.elt_keys.get(src);
   const elt_id kd = r.elt_keys.get(dst);
   if (r.graph.mem_edge(ks, kd, l)) return;
-  r.graph = std::move(r.graph).add(ks, kd, l);
-  index_edge(r, r.idx, src, dst, l, true);
+  add_new_edge(r, ks, kd, src, dst, l);
 }
 
 const contents* contents_of(const algorithm& a, const graph_elt& c) { return a.idx.contents_of.find(c); }
@@ -565,23 +567,35 @@ bool ref_reaches(const algorithm& a, ref_id from, ref_id to) {
   // side that has looked at fewer edges goes next. They meet exactly when a path exists, and a side that
   // runs out proves there is none, so the cost follows the cheaper side (a new reference at the end of a
   // long pipeline is answered at once).
+  // Most searches end after a step or two: the visited references are kept in the queue itself and
+  // searched linearly until there are many of them.
   struct side {
-    std::unordered_set<std::int64_t> seen;
-    std::deque<ref_id> queue;
+    std::vector<ref_id> queue;  // every reference reached; the ones from `next` on are still to expand
+    std::size_t next = 0;
+    std::unordered_set<std::int64_t> index;  // filled once the queue is long
     std::size_t work = 0;
+    [[nodiscard]] bool seen(ref_id r) const {
+      if (!index.empty()) return index.count(r.value) != 0;
+      return std::find(queue.begin(), queue.end(), r) != queue.end();
+    }
+    void reach(ref_id r) {
+      queue.push_back(r);
+      if (!index.empty()) {
+        index.insert(r.value);
+      } else if (queue.size() > 32) {
+        for (ref_id x : queue) index.insert(x.value);
+      }
+    }
   };
   side fwd, bwd;
-  fwd.seen.insert(from.value);
-  fwd.queue.push_back(from);
-  bwd.seen.insert(to.value);
-  bwd.queue.push_back(to);
+  fwd.reach(from);
+  bwd.reach(to);
   std::vector<ref_id> next;
-  while (!fwd.queue.empty() && !bwd.queue.empty()) {
+  while (fwd.next < fwd.queue.size() && bwd.next < bwd.queue.size()) {
     const bool forward = fwd.work <= bwd.work;
     side& me = forward ? fwd : bwd;
     const side& other = forward ? bwd : fwd;
-    const ref_id r = me.queue.front();
-    me.queue.pop_front();
+    const ref_id r = me.queue[me.next++];
     next.clear();
     if (forward)
       ref_succs(a, r, next);
@@ -589,8 +603,8 @@ bool ref_reaches(const algorithm& a, ref_id from, ref_id to) {
       ref_preds(a, r, next);
     me.work += next.size() + 1;
     for (ref_id n : next) {
-      if (other.seen.count(n.value) != 0) return true;
-      if (me.seen.insert(n.value).second) me.queue.push_back(n);
+      if (other.seen(n)) return true;
+      if (!me.seen(n)) me.reach(n);
     }
   }
   return false;
@@ -606,7 +620,7 @@ def_id add_definition_into(algorithm& a, const std::optional<std::string>& comme
       definition{base_types::simple_name{name}, kind, params.value_or(std::vector<std::string>{}),
                  comment.value_or(std::string())});
   a.defs = std::move(defs);
-  add_elt(a, Def{d});
+  (void)add_elt(a, Def{d});
   a.env = std::move(a.env).add(name, d);
   return d;
 }
@@ -622,12 +636,12 @@ std::pair<def_id, algorithm> add_definition(const algorithm& a, const std::optio
 port_id add_port_into(algorithm& a, const std::optional<expr>& size, std::int64_t order, const std::string& type,
                       direction dir, const std::string& name, const std::optional<expr>& value,
                       const std::optional<additional::attributes>& attrs, const graph_elt& container) {
-  (void)a.elt_keys.get(container);  // Not_found before anything changes
+  const elt_id kc = a.elt_keys.get(container);  // Not_found before anything changes
   auto [p, ports] = std::move(a.ports).add(
       port{name, size, dir, type, order, value, attrs.value_or(additional::attributes{})});
   a.ports = std::move(ports);
-  add_elt(a, Port{p});
-  add_edge_in_place(a, container, Port{p}, Contain{});
+  const elt_id kp = add_elt(a, Port{p});
+  add_new_edge(a, kc, kp, container, Port{p}, Contain{});
   return p;
 }
 
@@ -645,13 +659,13 @@ ref_id add_reference_into(algorithm& a, const std::optional<std::string>& commen
                           const std::optional<std::vector<expr>>& args, const std::optional<repetition_kind>& rep,
                           const std::optional<std::int64_t>& period, def_id instantiated, bool abstract,
                           const std::optional<additional::attributes>& attrs, const std::string& name) {
-  (void)a.elt_keys.get(Def{instantiated});  // Not_found before anything changes
+  const elt_id kd = a.elt_keys.get(Def{instantiated});  // Not_found before anything changes
   auto [i, refs] = std::move(a.refs).add(reference{name, period, comment.value_or(std::string()),
                                                    args.value_or(std::vector<expr>{}), rep, abstract,
                                                    attrs.value_or(additional::attributes{})});
   a.refs = std::move(refs);
-  add_elt(a, Ref{i});
-  add_edge_in_place(a, Ref{i}, Def{instantiated}, Reference{});
+  const elt_id kr = add_elt(a, Ref{i});
+  add_new_edge(a, kr, kd, Ref{i}, Def{instantiated}, Reference{});
   return i;
 }
 
@@ -706,7 +720,7 @@ void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
   if (ch.additional) n.ref_additional = *ch.additional;
   if (ch.name && *ch.name != old.ref_name)
     if (const auto* found = r.idx.containers.find(Ref{i}))
-      for (const auto cs = *found; const auto& [c, cd] : cs)
+      for (const auto& [c, cd] : found->to_vector())
         r.idx.contents_of = std::move(r.idx.contents_of).update(c, [&](contents& x) {
           x.ref_names = std::move(x.ref_names).remove({{old.ref_name, cd}, i});
           x.ref_names = std::move(x.ref_names).add({{n.ref_name, cd}, i}, {});

@@ -291,10 +291,51 @@ struct contents {
   std::size_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
 };
 
+/// The containers of one element with the condition of each `Contain` edge. There is one in a sound model,
+/// so the first is held in place and only further ones take memory of their own.
+class container_list {
+ public:
+  using entry = std::pair<graph_elt, std::optional<cond>>;
+  [[nodiscard]] bool empty() const { return !first_; }
+  [[nodiscard]] std::size_t size() const { return first_ ? 1 + rest_.size() : 0; }
+  [[nodiscard]] const entry& front() const { return *first_; }
+  void add(const entry& e) {
+    if (!first_)
+      first_ = e;
+    else
+      rest_.push_back(e);
+  }
+  void remove(const entry& e) {
+    if (first_ && *first_ == e) {
+      first_.reset();
+      if (!rest_.empty()) {
+        first_ = rest_.front();
+        rest_.erase(rest_.begin());
+      }
+      return;
+    }
+    for (auto it = rest_.begin(); it != rest_.end(); ++it)
+      if (*it == e) {
+        rest_.erase(it);
+        return;
+      }
+  }
+  [[nodiscard]] std::vector<entry> to_vector() const {
+    std::vector<entry> out;
+    if (first_) out.push_back(*first_);
+    out.insert(out.end(), rest_.begin(), rest_.end());
+    return out;
+  }
+
+ private:
+  std::optional<entry> first_;
+  std::vector<entry> rest_;
+};
+
 /// The indexes of an algorithm.
 struct indexes {
-  /// Element to its containers, with the condition of each `Contain` edge (normally exactly one).
-  pmap<graph_elt, std::vector<std::pair<graph_elt, std::optional<cond>>>> containers;
+  /// Element to its containers.
+  pmap<graph_elt, container_list> containers;
   /// Container to what it contains.
   pmap<graph_elt, contents> contents_of;
   /// Port to the sources of its data edges, newest first.
