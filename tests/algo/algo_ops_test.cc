@@ -198,6 +198,58 @@ TEST_F(Model, CycleRuleThroughDataAndPrecedence) {
   EXPECT_EQ(at::get_pred_ref(a, z), std::vector<at::ref_id>{y});
 }
 
+TEST_F(Model, CycleSearchAgreesWithAPlainSearch) {
+  // Random precedences and data edges between 40 references, checked against a search over the edges
+  // the test itself recorded.
+  constexpr int n = 40;
+  std::vector<at::ref_id> rs;
+  for (int k = 0; k < n; ++k) rs.push_back(ref(a, top, g, "r" + std::to_string(k)));
+  std::vector<std::vector<int>> succ(n);
+  const auto reaches = [&](int from, int to) {
+    std::vector<bool> seen(n, false);
+    std::vector<int> stack{from};
+    while (!stack.empty()) {
+      const int x = stack.back();
+      stack.pop_back();
+      if (x == to) return true;
+      if (seen[static_cast<std::size_t>(x)]) continue;
+      seen[static_cast<std::size_t>(x)] = true;
+      for (int y : succ[static_cast<std::size_t>(x)]) stack.push_back(y);
+    }
+    return false;
+  };
+  std::uint64_t seed = 12345;
+  const auto next = [&] {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<int>((seed >> 33) % n);
+  };
+  int refused = 0;
+  for (int step = 0; step < 150; ++step) {
+    const int x = next();
+    const int y = next();
+    const bool cycle = reaches(y, x);
+    const bool data = step % 3 == 0;
+    const std::string text = problem_text([&] {
+      if (data)
+        a = ops::add_data_edge(a, std::nullopt, rport(a, rs[static_cast<std::size_t>(x)], "o"),
+                               rport(a, rs[static_cast<std::size_t>(y)], step % 2 == 0 ? "a" : "b"));
+      else
+        a = ops::add_precedence_edge(a, rs[static_cast<std::size_t>(x)], rs[static_cast<std::size_t>(y)]);
+    });
+    if (text.empty()) {
+      EXPECT_FALSE(cycle) << x << " -> " << y;
+      succ[static_cast<std::size_t>(x)].push_back(y);
+    } else if (text.find("already the destination") == std::string::npos) {
+      EXPECT_TRUE(cycle) << text;
+      ++refused;
+    }
+  }
+  EXPECT_GT(refused, 0);
+  for (int x = 0; x < n; ++x)
+    for (int y = 0; y < n; ++y)
+      EXPECT_EQ(at::ref_reaches(a, rs[static_cast<std::size_t>(x)], rs[static_cast<std::size_t>(y)]), reaches(x, y));
+}
+
 TEST_F(Model, TypeAndDirectionRules) {
   const at::def_id h = def(a, "h");
   const at::port_id hf = port(a, h, "f", direction::Out, "float");
@@ -271,6 +323,37 @@ TEST_F(Model, EditsLeaveTheOldModelAlone) {
   EXPECT_NE(problem_text([&] { ref(c, top, g, "r"); }), "");
   EXPECT_NE(problem_text([&] { port(c, g, "n", direction::Out); }), "");
   EXPECT_EQ(algo_string::dbg_of_algo(c) + algo_string::dbg_of_deps(c), after);
+}
+
+TEST_F(Model, MovedInAlgorithmsBuildTheSameAndSurviveRefusals) {
+  at::algorithm copy = a;
+  auto [r1, b] = ops::add_ref(a, top, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, g, false,
+                              std::nullopt, "r");
+  b = ops::add_data_edge(b, std::nullopt, ti, rport(b, r1, "a"));
+  auto [r2, c] = ops::add_ref(std::move(copy), top, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                              std::nullopt, g, false, std::nullopt, "r");
+  const at::port_id ra = rport(c, r2, "a");
+  c = ops::add_data_edge(std::move(c), std::nullopt, ti, ra);
+  // Identifiers differ (the versions share their counters), the structure does not.
+  EXPECT_NE(r1, r2);
+  EXPECT_EQ(algo_string::dbg_of_deps(b).size(), algo_string::dbg_of_deps(c).size());
+  EXPECT_EQ(at::get_data_pred_ref(c, r2), at::get_data_pred_ref(b, r1));
+  EXPECT_EQ(at::retrieve_succ(c, at::Port{ti}, at::is_data), std::vector<at::graph_elt>{at::Port{ra}});
+
+  // A refused edit leaves the moved-in value as it was.
+  const std::string before = algo_string::dbg_of_algo(c) + algo_string::dbg_of_deps(c);
+  EXPECT_NE(problem_text([&] { (void)ops::add_data_edge(std::move(c), std::nullopt, tc, ra); }), "");
+  EXPECT_NE(problem_text([&] {
+              (void)ops::add_ref(std::move(c), top, std::nullopt, std::nullopt, std::nullopt, std::nullopt, at::cond{tc, 1},
+                                 g, false, std::nullopt, "s");
+            }),
+            "");
+  EXPECT_NE(problem_text([&] {
+              (void)ops::add_port(std::move(c), std::nullopt, std::nullopt, "int", direction::In, "i", std::nullopt,
+                                  std::nullopt, top);
+            }),
+            "");
+  EXPECT_EQ(algo_string::dbg_of_algo(c) + algo_string::dbg_of_deps(c), before);
 }
 
 TEST_F(Model, ModifyDef) {
