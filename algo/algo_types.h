@@ -1,12 +1,29 @@
 #pragma once
-// The algorithm model's data.
+// The algorithm model: definitions, ports and references in identifier tables, one graph node per element,
+// and the labelled edges that tie them (containment, instantiation, data, precedence, copy).
+//
+// An algorithm is a persistent value: every primitive below returns a new algorithm and leaves its argument
+// valid. Besides the fields that hold the model, the algorithm carries indexes derived from its graph
+// (contents of each container, data sources of each port, counters for the mixing rule), kept in step by
+// the primitives that touch the graph, so that the checks of algo_ops never scan a definition's references.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
+#include "base/additional.h"
+#include "base/base_types.h"
+#include "base/checks.h"
+#include "base/env.h"
+#include "base/graph.h"
 #include "base/loc.h"
+#include "base/pmap.h"
+#include "base/tmap.h"
 
 namespace cvn::algo_types {
 
@@ -77,5 +94,534 @@ inline const loc::location& expr::where() const { return node_->where; }
 
 /// The same descriptor at another location (its operands are shared, not copied).
 [[nodiscard]] inline expr relocate(const expr& e, const loc::location& where) { return make_expr(where, desc_of(e)); }
+
+
+/// Visitor made of lambdas, for std::visit.
+template <class... F>
+struct overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+overloaded(F...) -> overloaded<F...>;
+
+// ---------------------------------------------------------------------------------------------------------
+// Records and identifiers
+
+/// Kind of a definition, in the model's order.
+enum class definition_kind { Function, Constant, Delay, Sensor, Actuator, Explode, Implode, Identity };
+
+struct definition;
+struct port;
+struct reference;
+
+using def_id = tmap::ident<definition>;
+using port_id = tmap::ident<port>;
+using ref_id = tmap::ident<reference>;
+
+/// A condition: the value carried by the port equals the integer.
+struct cond {
+  port_id port;
+  std::int64_t value = 0;
+  auto operator<=>(const cond&) const = default;
+};
+
+/// How a repeated reference dispatches a port's data: split "*", same "=", gather "/".
+enum class port_dispatch_kind { Split, Same, Gather };
+
+/// A sequence option: the output port `first` is fed back to the input port `second` between iterations.
+struct Seq_link {
+  port_id first;
+  port_id second;
+};
+/// A sequence option: a port with its dispatch kind.
+struct Seq_dispatch {
+  port_id port;
+  port_dispatch_kind kind;
+};
+using seq_rep_opt = std::variant<Seq_link, Seq_dispatch>;
+
+/// A parallel repetition: its factor and, per port, how the port's data is dispatched.
+struct Parallel {
+  expr factor;
+  std::vector<std::pair<port_id, port_dispatch_kind>> dispatches;
+};
+/// A sequential repetition: its factor and its options.
+struct Sequence {
+  expr factor;
+  std::vector<seq_rep_opt> options;
+};
+using repetition_kind = std::variant<Parallel, Sequence>;
+
+// A repetition as the algorithm language writes it: ports by name. Algo_ops converts it to
+// `repetition_kind` against the ports of the reference.
+struct parallel_decl {
+  expr factor;
+  std::vector<std::pair<std::string, port_dispatch_kind>> dispatches;
+};
+/// Feedback from the output port `out_port` to the input port `in_port` ("out -> in").
+struct seq_link_decl {
+  std::string out_port;
+  std::string in_port;
+};
+struct seq_dispatch_decl {
+  std::string port;
+  port_dispatch_kind kind;
+};
+using seq_opt_decl = std::variant<seq_link_decl, seq_dispatch_decl>;
+struct sequence_decl {
+  expr factor;
+  std::vector<seq_opt_decl> options;
+};
+using repetition_decl = std::variant<parallel_decl, sequence_decl>;
+
+/// Definition record.
+struct definition {
+  base_types::qname def_name;
+  definition_kind def_kind = definition_kind::Function;
+  std::vector<std::string> def_params;
+  std::string def_comment;
+};
+
+/// Port record.
+struct port {
+  std::string port_name;
+  std::optional<expr> port_size;  // absent: size 1
+  direction port_dir = direction::In;
+  std::string port_type;
+  std::int64_t port_order = 0;  // 0-based among the ports of the same direction of its container
+  std::optional<expr> port_expr;
+  additional::attributes port_additional;
+};
+
+/// Reference record.
+struct reference {
+  std::string ref_name;
+  std::optional<std::int64_t> ref_period;
+  std::string ref_comment;
+  std::vector<expr> ref_args;
+  std::optional<repetition_kind> ref_rep;
+  bool ref_abstract = false;
+  additional::attributes ref_additional;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Graph elements and edges
+
+struct Port {
+  port_id id;
+  auto operator<=>(const Port&) const = default;
+};
+struct Def {
+  def_id id;
+  auto operator<=>(const Def&) const = default;
+};
+struct Ref {
+  ref_id id;
+  auto operator<=>(const Ref&) const = default;
+};
+/// Any element of the model; ordered structurally.
+using graph_elt = std::variant<Port, Def, Ref>;
+
+/// Graph node key, allocated by the `elts` table.
+using elt_id = tmap::ident<graph_elt>;
+
+/// Data dependence from a producing port to a consuming port, always or under the condition.
+struct Data {
+  std::optional<cond> condition;
+  auto operator<=>(const Data&) const = default;
+};
+/// Containment of a port or a reference; for a reference, the condition under which it exists.
+struct Contain {
+  std::optional<cond> condition;
+  auto operator<=>(const Contain&) const = default;
+};
+/// Instantiation: reference to definition, reference port to definition port.
+struct Reference {
+  auto operator<=>(const Reference&) const = default;
+};
+/// From a port to its copy.
+struct Copy {
+  auto operator<=>(const Copy&) const = default;
+};
+/// Ordering without data, from one reference to another.
+struct Precedence {
+  auto operator<=>(const Precedence&) const = default;
+};
+/// Edge label; ordered structurally.
+using edge = std::variant<Data, Contain, Reference, Copy, Precedence>;
+
+using algo_graph = graph::Make_with_map<elt_id, edge>;
+
+// ---------------------------------------------------------------------------------------------------------
+// Derived indexes
+
+namespace detail {
+// Orders (name, identifier) pairs and lets a bare name probe all pairs with that name.
+template <class Name, class Id>
+struct by_name_compare {
+  bool operator()(const std::pair<Name, Id>& a, const std::pair<Name, Id>& b) const { return a < b; }
+  bool operator()(const std::pair<Name, Id>& a, const Name& b) const { return a.first < b; }
+  bool operator()(const Name& a, const std::pair<Name, Id>& b) const { return a < b.first; }
+};
+struct unit {};
+// References by (name, containment condition, identifier); probes by (name, condition) or by name alone.
+using ref_key = std::pair<std::string, std::optional<cond>>;
+struct ref_name_compare {
+  using entry = std::pair<ref_key, ref_id>;
+  bool operator()(const entry& a, const entry& b) const { return a < b; }
+  bool operator()(const entry& a, const ref_key& b) const { return a.first < b; }
+  bool operator()(const ref_key& a, const entry& b) const { return a < b.first; }
+  bool operator()(const entry& a, const std::string& b) const { return a.first.first < b; }
+  bool operator()(const std::string& a, const entry& b) const { return a < b.first.first; }
+};
+}  // namespace detail
+
+/// What a container (a definition or a reference) holds, kept from its `Contain` edges and the data edges
+/// of its ports. Identifiers grow with time, so ascending identifier order is insertion order.
+struct contents {
+  pmap<port_id, detail::unit> ports;
+  pmap<std::pair<std::string, port_id>, detail::unit, detail::by_name_compare<std::string, port_id>> port_names;
+  std::size_t in_ports = 0;
+  std::size_t out_ports = 0;
+  pmap<ref_id, std::optional<cond>> refs;
+  pmap<std::pair<detail::ref_key, ref_id>, detail::unit, detail::ref_name_compare> ref_names;
+  std::size_t uncond_refs = 0;
+  std::size_t cond_refs = 0;
+  std::size_t uncond_links = 0;     // unconditioned data edges between two ports of this definition
+  std::size_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
+};
+
+/// The containers of one element with the condition of each `Contain` edge. There is one in a sound model,
+/// so the first is held in place and only further ones take memory of their own.
+class container_list {
+ public:
+  using entry = std::pair<graph_elt, std::optional<cond>>;
+  [[nodiscard]] bool empty() const { return !first_; }
+  [[nodiscard]] std::size_t size() const { return first_ ? 1 + rest_.size() : 0; }
+  [[nodiscard]] const entry& front() const { return *first_; }
+  void add(const entry& e) {
+    if (!first_)
+      first_ = e;
+    else
+      rest_.push_back(e);
+  }
+  void remove(const entry& e) {
+    if (first_ && *first_ == e) {
+      first_.reset();
+      if (!rest_.empty()) {
+        first_ = rest_.front();
+        rest_.erase(rest_.begin());
+      }
+      return;
+    }
+    for (auto it = rest_.begin(); it != rest_.end(); ++it)
+      if (*it == e) {
+        rest_.erase(it);
+        return;
+      }
+  }
+  [[nodiscard]] std::vector<entry> to_vector() const {
+    std::vector<entry> out;
+    if (first_) out.push_back(*first_);
+    out.insert(out.end(), rest_.begin(), rest_.end());
+    return out;
+  }
+
+ private:
+  std::optional<entry> first_;
+  std::vector<entry> rest_;
+};
+
+/// The indexes of an algorithm.
+struct indexes {
+  /// Element to its containers.
+  pmap<graph_elt, container_list> containers;
+  /// Container to what it contains.
+  pmap<graph_elt, contents> contents_of;
+  /// Port to the sources of its data edges, newest first.
+  pmap<port_id, std::vector<std::pair<port_id, std::optional<cond>>>> data_in;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// The algorithm
+
+using port_table = tmap::table<port, port>;
+using def_table = tmap::table<definition, definition>;
+using ref_table = tmap::table<reference, reference>;
+using elt_table = tmap::table<graph_elt, graph_elt>;
+using algo_env = env::Env<def_id>;
+
+/// The whole model.
+struct algorithm {
+  port_table ports;
+  def_table defs;
+  ref_table refs;
+  elt_table elts;
+  algo_env env;
+  pmap<graph_elt, elt_id> elt_keys;
+  algo_graph graph;
+  indexes idx;  // derived from graph, see above
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Exceptions
+
+/// A refused edit: the element concerned and the message. `text()` is the element as messages name it,
+/// ": " and the message ("Def top: Unconditioned references or links exist in definition."), rendered when
+/// raised so that it survives the algorithm it was raised on.
+class Problem : public named_error {
+ public:
+  Problem(graph_elt element, std::string message, std::string text);
+  [[nodiscard]] const checks::problem<graph_elt>& problem() const { return problem_; }
+  [[nodiscard]] const graph_elt& element() const { return problem_.subject; }
+  [[nodiscard]] const std::string& message() const { return problem_.message; }
+  [[nodiscard]] const std::string& text() const { return text_; }
+
+ private:
+  checks::problem<graph_elt> problem_;
+  std::string text_;
+};
+
+/// Several refused edits.
+class Problems : public named_error {
+ public:
+  explicit Problems(std::vector<checks::problem<graph_elt>> problems);
+  [[nodiscard]] const std::vector<checks::problem<graph_elt>>& problems() const { return problems_; }
+
+ private:
+  std::vector<checks::problem<graph_elt>> problems_;
+};
+
+/// A cycle of instantiations between definitions (declared; sort_defs_by_dep leaves such definitions out).
+class Cycle_in_refs : public named_error {
+ public:
+  Cycle_in_refs() : named_error("Algo_types.Cycle_in_refs", "", false) {}
+};
+
+/// "Def %s", "Port %s" or "Ref %s" with the bare name: how messages name an element.
+[[nodiscard]] std::string name_of_graph_elt(const algorithm& a, const graph_elt& e);
+/// Throws Problem on the element, its text rendered with `a`.
+[[noreturn]] void raise_problem(const algorithm& a, const graph_elt& e, const std::string& message);
+
+// ---------------------------------------------------------------------------------------------------------
+// Creation and low-level graph access
+
+/// A new empty algorithm.
+[[nodiscard]] algorithm create();
+
+/// The element of a node key. Throws Not_found.
+[[nodiscard]] graph_elt get_graph_elt(const algorithm& a, elt_id k);
+/// Every element, in the visiting order of `elts`.
+[[nodiscard]] std::vector<graph_elt> get_graph_elts(const algorithm& a);
+/// The node key of an element. Throws Not_found for an element that is not in the model.
+[[nodiscard]] elt_id elt_id_of_elt(const algorithm& a, const graph_elt& e);
+/// True when the element is in the model.
+[[nodiscard]] bool mem_elt(const algorithm& a, const graph_elt& e);
+
+/// The algorithm with the edge (and the indexes that follow from it); unchanged when the edge exists.
+[[nodiscard]] algorithm add_edge(const algorithm& a, const graph_elt& src, const graph_elt& dst, const edge& l);
+/// The algorithm without the edges from src to dst whose label satisfies p.
+[[nodiscard]] algorithm remove_edge(const algorithm& a, const graph_elt& src, const graph_elt& dst,
+                                    const std::function<bool(const edge&)>& p);
+/// The algorithm without the element: its edges, its node, its key and its record.
+[[nodiscard]] algorithm remove(const algorithm& a, const graph_elt& e);
+
+using elt_edges = std::vector<std::pair<graph_elt, edge>>;
+/// (successor, label) pairs, newest first; empty for an element without edges.
+[[nodiscard]] elt_edges get_succs(const algorithm& a, const graph_elt& e);
+/// (predecessor, label) pairs, newest first.
+[[nodiscard]] elt_edges get_preds(const algorithm& a, const graph_elt& e);
+/// The successors / predecessors whose edge label satisfies p, newest first.
+[[nodiscard]] std::vector<graph_elt> retrieve_succ(const algorithm& a, const graph_elt& e,
+                                                   const std::function<bool(const edge&)>& p);
+[[nodiscard]] std::vector<graph_elt> retrieve_pred(const algorithm& a, const graph_elt& e,
+                                                   const std::function<bool(const edge&)>& p);
+/// Calls f(element, successor list) / f(element, predecessor list) for every element of the graph.
+void iter_succ_algo_graph(const algorithm& a, const std::function<void(const graph_elt&, const elt_edges&)>& f);
+void iter_pred_algo_graph(const algorithm& a, const std::function<void(const graph_elt&, const elt_edges&)>& f);
+
+// Label tests for retrieve_succ / retrieve_pred.
+[[nodiscard]] bool is_data(const edge& l);
+[[nodiscard]] bool is_contain(const edge& l);
+[[nodiscard]] bool is_reference(const edge& l);
+[[nodiscard]] bool is_copy(const edge& l);
+[[nodiscard]] bool is_precedence(const edge& l);
+/// The condition of a Data or Contain label; nothing for the others.
+[[nodiscard]] std::optional<cond> cond_of_edge(const edge& l);
+
+// ---------------------------------------------------------------------------------------------------------
+// Records
+
+/// Throw Not_found for an identifier that is not in the model.
+[[nodiscard]] const definition& get_def(const algorithm& a, def_id d);
+[[nodiscard]] const port& get_port(const algorithm& a, port_id p);
+[[nodiscard]] const reference& get_ref(const algorithm& a, ref_id r);
+
+// ---------------------------------------------------------------------------------------------------------
+// Queries
+
+/// The references instantiating the definition, newest first.
+[[nodiscard]] std::vector<ref_id> referencers(const algorithm& a, def_id d);
+/// The first container of the element, or nothing.
+[[nodiscard]] std::optional<graph_elt> container(const algorithm& a, const graph_elt& e);
+/// The unique container of a port: its definition or its reference. Throws Failure "Port %s has no
+/// container." / "Port %s has more than one container.".
+[[nodiscard]] graph_elt port_container(const algorithm& a, port_id p);
+/// The unique container of a reference. Throws Failure "Reference %s has no container." / "Reference %s has
+/// more than one container.".
+[[nodiscard]] def_id ref_container(const algorithm& a, ref_id r);
+/// The definition port that a reference port stands for. Throws Problem "Port %s does not reference any
+/// port." / "Port %s does not reference a port or references more than one port.".
+[[nodiscard]] port_id referenced_port(const algorithm& a, port_id p);
+/// The definition that a reference instantiates. Throws Internal_error when it has none or several.
+[[nodiscard]] def_id reference_def(const algorithm& a, ref_id r);
+/// The copy of a port, if any.
+[[nodiscard]] std::optional<graph_elt> get_copy_dst(const algorithm& a, const graph_elt& e);
+[[nodiscard]] std::optional<port_id> get_port_copy_dst(const algorithm& a, port_id p);
+
+/// The ports of the container (every port of the model when none is given, in table order; a container's
+/// ports in insertion order), kept only if of the given direction.
+[[nodiscard]] std::vector<port_id> ports(const algorithm& a, const std::optional<graph_elt>& c = std::nullopt,
+                                         const std::optional<direction>& dir = std::nullopt);
+/// The ports of the container with that direction, by ascending port_order (ties in insertion order).
+[[nodiscard]] std::vector<port_id> ports_by_order(const algorithm& a, const graph_elt& c, direction dir);
+/// The number of ports of that direction in the container.
+[[nodiscard]] std::size_t port_count(const algorithm& a, const graph_elt& c, direction dir);
+/// The port of the container with that name (the first added when several), or nothing.
+[[nodiscard]] std::optional<port_id> port_by_name(const algorithm& a, const graph_elt& c, const std::string& name);
+/// The port of the container with that name and direction, or nothing.
+[[nodiscard]] std::optional<port_id> port_by_name_dir(const algorithm& a, const graph_elt& c,
+                                                      const std::string& name, direction dir);
+
+/// (ports, references) of the definition; with a containment condition given (which may be "none"), only
+/// the references whose Contain edge carries exactly it. References in insertion order.
+[[nodiscard]] std::pair<std::vector<port_id>, std::vector<ref_id>> def_elts(
+    const algorithm& a, def_id d, const std::optional<std::optional<cond>>& under = std::nullopt);
+/// The conditions used in the definition: those of its references, then of the conditioned data edges that
+/// leave its input ports, then of those that reach its output ports; each once.
+[[nodiscard]] std::vector<cond> def_conditions(const algorithm& a, def_id d);
+/// The references of the definition grouped by containment condition: groups in the order of their first
+/// reference, references in insertion order.
+[[nodiscard]] std::vector<std::pair<std::optional<cond>, std::vector<ref_id>>> refs_by_cond(const algorithm& a,
+                                                                                          def_id d);
+/// True when an unconditioned data edge joins two ports of the definition itself.
+[[nodiscard]] bool exist_unconditioned_links_between_def_ports(const algorithm& a, def_id d);
+/// True when the definition contains a conditioned reference or has a condition (def_conditions not empty).
+[[nodiscard]] bool is_conditioned_def(const algorithm& a, def_id d);
+/// True when the definition contains an unconditioned reference or an unconditioned pass-through edge.
+[[nodiscard]] bool has_unconditioned_contents(const algorithm& a, def_id d);
+
+/// The definitions ordered so that each comes after every definition that its references instantiate;
+/// definitions on a cycle of instantiations are left out.
+[[nodiscard]] std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds);
+
+/// Accumulation / list over the definitions and references, in table order.
+template <class A, class F>
+[[nodiscard]] A fold_defs(const algorithm& a, F&& f, A acc) {
+  return a.defs.fold([&](def_id d, const definition& r, A x) { return f(d, r, std::move(x)); }, std::move(acc));
+}
+template <class A, class F>
+[[nodiscard]] A fold_references(const algorithm& a, F&& f, A acc) {
+  return a.refs.fold([&](ref_id i, const reference& r, A x) { return f(i, r, std::move(x)); }, std::move(acc));
+}
+[[nodiscard]] std::vector<def_id> defs(const algorithm& a);
+[[nodiscard]] std::vector<ref_id> refs(const algorithm& a);
+/// The distinct definitions instantiated by the references of d, in the order of their first reference.
+[[nodiscard]] std::vector<def_id> defs_under_def(const algorithm& a, def_id d);
+/// The references contained by d, in insertion order.
+[[nodiscard]] std::vector<ref_id> refs_under_def(const algorithm& a, def_id d);
+/// The distinct references whose ports send data to the ports of r.
+[[nodiscard]] std::vector<ref_id> get_data_pred_ref(const algorithm& a, ref_id r);
+/// The references with a Precedence edge to r, newest first.
+[[nodiscard]] std::vector<ref_id> get_pred_ref(const algorithm& a, ref_id r);
+/// The containment condition of a reference.
+[[nodiscard]] std::optional<cond> ref_cond(const algorithm& a, ref_id r);
+/// True when there is a path of Precedence edges or data edges between reference ports from `from` to `to`
+/// (or from == to). Searches from both ends, expanding the side that has done less work.
+[[nodiscard]] bool ref_reaches(const algorithm& a, ref_id from, ref_id to);
+
+// ---------------------------------------------------------------------------------------------------------
+// Editing primitives (no consistency checks: Algo_ops adds them)
+
+/// (new definition, algorithm); the name is bound in the environment's own list.
+[[nodiscard]] std::pair<def_id, algorithm> add_definition(const algorithm& a,
+                                                          const std::optional<std::string>& comment,
+                                                          const std::optional<std::vector<std::string>>& params,
+                                                          definition_kind kind, const std::string& name);
+/// (new port, algorithm), contained without condition by the container.
+[[nodiscard]] std::pair<port_id, algorithm> add_port(const algorithm& a, const std::optional<expr>& size,
+                                                     std::int64_t order, const std::string& type, direction dir,
+                                                     const std::string& name, const std::optional<expr>& value,
+                                                     const std::optional<additional::attributes>& attrs,
+                                                     const graph_elt& container);
+/// (new reference, algorithm), with its Reference edge to the definition (no container yet).
+[[nodiscard]] std::pair<ref_id, algorithm> add_reference(
+    const algorithm& a, const std::optional<std::string>& comment, const std::optional<std::vector<expr>>& args,
+    const std::optional<repetition_kind>& rep, const std::optional<std::int64_t>& period, def_id instantiated,
+    bool abstract, const std::optional<additional::attributes>& attrs, const std::string& name);
+
+// The same primitives applied in place, for callers that own the algorithm (a value moved into an
+// operation): no version is kept, so the persistent structures are updated without copying their paths.
+void add_edge_into(algorithm& a, const graph_elt& src, const graph_elt& dst, const edge& l);
+def_id add_definition_into(algorithm& a, const std::optional<std::string>& comment,
+                           const std::optional<std::vector<std::string>>& params, definition_kind kind,
+                           const std::string& name);
+port_id add_port_into(algorithm& a, const std::optional<expr>& size, std::int64_t order, const std::string& type,
+                      direction dir, const std::string& name, const std::optional<expr>& value,
+                      const std::optional<additional::attributes>& attrs, const graph_elt& container);
+ref_id add_reference_into(algorithm& a, const std::optional<std::string>& comment,
+                          const std::optional<std::vector<expr>>& args, const std::optional<repetition_kind>& rep,
+                          const std::optional<std::int64_t>& period, def_id instantiated, bool abstract,
+                          const std::optional<additional::attributes>& attrs, const std::string& name);
+
+/// Unchanged when nothing is given. Throws Problem "A definition belonging to a module cannot be modified."
+/// for a definition with a module-qualified name. A new name replaces the name's binding.
+[[nodiscard]] algorithm modify_def(const algorithm& a, const std::optional<std::string>& new_name,
+                                   const std::optional<std::vector<std::string>>& new_params, def_id d);
+
+/// New values for the fields of a reference; each one given replaces the old value.
+struct ref_changes {
+  std::optional<std::string> name;
+  std::optional<std::int64_t> period;
+  std::optional<std::string> comment;
+  std::optional<std::vector<expr>> args;
+  std::optional<repetition_kind> rep;
+  std::optional<bool> abstract;
+  std::optional<additional::attributes> additional;
+};
+[[nodiscard]] algorithm modify_ref(const algorithm& a, const ref_changes& changes, ref_id r);
+void modify_ref_into(algorithm& a, const ref_changes& changes, ref_id r);
+
+[[nodiscard]] algorithm set_port_additional(const algorithm& a, port_id p, const additional::attributes& attrs);
+[[nodiscard]] algorithm set_port_size(const algorithm& a, port_id p, const std::optional<expr>& size);
+[[nodiscard]] algorithm set_port_order(const algorithm& a, port_id p, std::int64_t order);
+[[nodiscard]] algorithm set_ref_additional(const algorithm& a, ref_id r, const additional::attributes& attrs);
+/// Every other port of that direction in the container whose order is >= the port's gets its order + 1.
+[[nodiscard]] algorithm change_port_order(const algorithm& a, direction dir, const graph_elt& container, port_id p);
+void change_port_order_into(algorithm& a, direction dir, const graph_elt& container, port_id p);
+
+// ---------------------------------------------------------------------------------------------------------
+// Name lookup
+
+/// The definition of the name. Throws env::Unbound_name / env::Unbound_module.
+[[nodiscard]] def_id lookup_def(const algorithm& a, const base_types::qname& name);
+/// The reference of the definition with that name (under exactly the condition when one is given; the
+/// first added otherwise). Throws Failure "Reference %s not found in definition %s.".
+[[nodiscard]] ref_id lookup_ref(const algorithm& a, const base_types::qname& def_name, const std::string& ref_name,
+                                const std::optional<std::optional<cond>>& under = std::nullopt);
+/// The port of the definition, or of its reference when one is named. Throws Failure "Port %s not found in
+/// definition %s." / "Port %s not found in reference %s of definition %s." (and lookup_ref's failure).
+[[nodiscard]] port_id lookup_port(const algorithm& a, const base_types::qname& def_name,
+                                  const std::optional<std::string>& ref_name, const std::string& port_name,
+                                  const std::optional<std::optional<cond>>& under = std::nullopt);
+
+/// Reads a module file into the algorithm: (include directories, file name, algorithm) -> algorithm.
+using module_loader =
+    std::function<algorithm(const std::vector<std::string>& dirs, const std::string& file, const algorithm& a)>;
+/// The definition of the name, loading its module with the loader when needed. Throws Failure "Definition %s
+/// not found." / "Algorithm module %s not found.".
+[[nodiscard]] std::pair<def_id, algorithm> load_lookup_def(const algorithm& a, const std::vector<std::string>& dirs,
+                                                           const module_loader& loader,
+                                                           const base_types::qname& name);
 
 }  // namespace cvn::algo_types

@@ -1,0 +1,845 @@
+#include "algo/algo_types.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <tuple>
+#include <unordered_set>
+
+#include "base/constant.h"
+#include "base/misc.h"
+
+namespace cvn::algo_types {
+
+using base_types::qname;
+using misc::sprintf_string;
+
+Problem::Problem(graph_elt element, std::string message, std::string text)
+    : named_error("Algo_types.Problem", text), problem_{std::move(element), std::move(message)}, text_(std::move(text)) {}
+
+Problems::Problems(std::vector<checks::problem<graph_elt>> problems)
+    : named_error("Algo_types.Problems", problems.empty() ? std::string() : problems.front().message),
+      problems_(std::move(problems)) {}
+
+std::string name_of_graph_elt(const algorithm& a, const graph_elt& e) {
+  return std::visit(overloaded{
+                        [&](const Port& p) { return "Port " + get_port(a, p.id).port_name; },
+                        [&](const Def& d) { return "Def " + base_types::string_of_qname(get_def(a, d.id).def_name); },
+                        [&](const Ref& r) { return "Ref " + get_ref(a, r.id).ref_name; },
+                    },
+                    e);
+}
+
+void raise_problem(const algorithm& a, const graph_elt& e, const std::string& message) {
+  throw Problem(e, message, name_of_graph_elt(a, e) + ": " + message);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Creation and graph access
+
+algorithm create() {
+  return algorithm{port_table::create(port{}),
+                   def_table::create(definition{}),
+                   ref_table::create(reference{}),
+                   elt_table::create(graph_elt{}),
+                   algo_env::empty(),
+                   {},
+                   algo_graph::create(),
+                   {}};
+}
+
+graph_elt get_graph_elt(const algorithm& a, elt_id k) { return a.elts.get(k); }
+
+std::vector<graph_elt> get_graph_elts(const algorithm& a) {
+  std::vector<graph_elt> out;
+  out.reserve(a.elts.card());
+  a.elts.iter([&](elt_id, const graph_elt& e) { out.push_back(e); });
+  return out;
+}
+
+elt_id elt_id_of_elt(const algorithm& a, const graph_elt& e) { return a.elt_keys.get(e); }
+
+bool mem_elt(const algorithm& a, const graph_elt& e) { return a.elt_keys.contains(e); }
+
+const definition& get_def(const algorithm& a, def_id d) { return a.defs.get(d); }
+const port& get_port(const algorithm& a, port_id p) { return a.ports.get(p); }
+const reference& get_ref(const algorithm& a, ref_id r) { return a.refs.get(r); }
+
+bool is_data(const edge& l) { return std::holds_alternative<Data>(l); }
+bool is_contain(const edge& l) { return std::holds_alternative<Contain>(l); }
+bool is_reference(const edge& l) { return std::holds_alternative<Reference>(l); }
+bool is_copy(const edge& l) { return std::holds_alternative<Copy>(l); }
+bool is_precedence(const edge& l) { return std::holds_alternative<Precedence>(l); }
+
+std::optional<cond> cond_of_edge(const edge& l) {
+  if (const auto* d = std::get_if<Data>(&l)) return d->condition;
+  if (const auto* c = std::get_if<Contain>(&l)) return c->condition;
+  return std::nullopt;
+}
+
+namespace {
+
+// The first container of an element from the index.
+const graph_elt* owner_of(const indexes& idx, const graph_elt& e) {
+  const auto* cs = idx.containers.find(e);
+  return cs == nullptr || cs->empty() ? nullptr : &cs->front().first;
+}
+
+// Keeps the indexes in step with one edge added (delta +1) or removed (delta -1). Records must be present.
+void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const graph_elt& dst, const edge& l,
+                bool adding) {
+  const auto step = [adding](std::size_t& n) {
+    if (adding)
+      ++n;
+    else if (n > 0)
+      --n;
+  };
+  if (const auto* c = std::get_if<Contain>(&l)) {
+    idx.containers = std::move(idx.containers).update(dst, [&](container_list& v) {
+      if (adding)
+        v.add({src, c->condition});
+      else
+        v.remove({src, c->condition});
+    });
+    if (const auto* cont = std::get_if<Port>(&dst)) {
+      const port& p = get_port(a, cont->id);
+      idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
+        if (adding) {
+          x.ports = std::move(x.ports).add(cont->id, {});
+          x.port_names = std::move(x.port_names).add({p.port_name, cont->id}, {});
+        } else {
+          x.ports = std::move(x.ports).remove(cont->id);
+          x.port_names = std::move(x.port_names).remove({p.port_name, cont->id});
+        }
+        step(p.port_dir == direction::In ? x.in_ports : x.out_ports);
+      });
+    } else if (const auto* r = std::get_if<Ref>(&dst)) {
+      const reference& rr = get_ref(a, r->id);
+      idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
+        const std::pair<detail::ref_key, ref_id> key{{rr.ref_name, c->condition}, r->id};
+        if (adding) {
+          x.refs = std::move(x.refs).add(r->id, c->condition);
+          x.ref_names = std::move(x.ref_names).add(key, {});
+        } else {
+          x.refs = std::move(x.refs).remove(r->id);
+          x.ref_names = std::move(x.ref_names).remove(key);
+        }
+        step(c->condition ? x.cond_refs : x.uncond_refs);
+      });
+    }
+    return;
+  }
+  if (const auto* d = std::get_if<Data>(&l)) {
+    const auto* s = std::get_if<Port>(&src);
+    const auto* t = std::get_if<Port>(&dst);
+    if (s == nullptr || t == nullptr) return;
+    idx.data_in = std::move(idx.data_in).update(t->id, [&](auto& v) {
+      const std::pair<port_id, std::optional<cond>> entry{s->id, d->condition};
+      if (adding) {
+        v.insert(v.begin(), entry);
+      } else {
+        auto it = std::find(v.begin(), v.end(), entry);
+        if (it != v.end()) v.erase(it);
+      }
+    });
+    const graph_elt* os = owner_of(idx, src);
+    const graph_elt* od = owner_of(idx, dst);
+    const auto bump = [&](const graph_elt& def, std::size_t contents::*counter) {
+      idx.contents_of = std::move(idx.contents_of).update(def, [&](contents& x) { step(x.*counter); });
+    };
+    if (!d->condition) {
+      if (os != nullptr && od != nullptr && std::holds_alternative<Def>(*os) && *os == *od)
+        bump(*os, &contents::uncond_links);
+    } else {
+      if (os != nullptr && std::holds_alternative<Def>(*os) && get_port(a, s->id).port_dir == direction::In)
+        bump(*os, &contents::cond_port_links);
+      if (od != nullptr && std::holds_alternative<Def>(*od) && get_port(a, t->id).port_dir == direction::Out)
+        bump(*od, &contents::cond_port_links);
+    }
+  }
+}
+
+elt_edges elt_edges_of(const algorithm& a, const algo_graph::edge_list& l) {
+  elt_edges out;
+  out.reserve(l.size());
+  for (const auto& [k, e] : l) out.emplace_back(a.elts.get(k), e);
+  return out;
+}
+
+// Puts an element in `elts` and `elt_keys`; its node key.
+elt_id add_elt(algorithm& r, const graph_elt& e) {
+  auto [k, elts] = std::move(r.elts).add(e);
+  r.elts = std::move(elts);
+  r.elt_keys = std::move(r.elt_keys).add(e, k);
+  return k;
+}
+
+// Adds an edge that cannot exist yet (one end is new) between known node keys.
+void add_new_edge(algorithm& r, elt_id ks, elt_id kd, const graph_elt& src, const graph_elt& dst, const edge& l) {
+  r.graph = std::move(r.graph).add(ks, kd, l);
+  index_edge(r, r.idx, src, dst, l, true);
+}
+
+void add_edge_in_place(algorithm& r, const graph_elt& src, const graph_elt& dst, const edge& l) {
+  const elt_id ks = r.elt_keys.get(src);
+  const elt_id kd = r.elt_keys.get(dst);
+  if (r.graph.mem_edge(ks, kd, l)) return;
+  add_new_edge(r, ks, kd, src, dst, l);
+}
+
+const contents* contents_of(const algorithm& a, const graph_elt& c) { return a.idx.contents_of.find(c); }
+
+}  // namespace
+
+algorithm add_edge(const algorithm& a, const graph_elt& src, const graph_elt& dst, const edge& l) {
+  algorithm r = a;
+  add_edge_into(r, src, dst, l);
+  return r;
+}
+
+void add_edge_into(algorithm& a, const graph_elt& src, const graph_elt& dst, const edge& l) {
+  add_edge_in_place(a, src, dst, l);
+}
+
+algorithm remove_edge(const algorithm& a, const graph_elt& src, const graph_elt& dst,
+                      const std::function<bool(const edge&)>& p) {
+  const elt_id ks = a.elt_keys.get(src);
+  const elt_id kd = a.elt_keys.get(dst);
+  // The labels between the two ends, read from the shorter of the two lists.
+  std::vector<edge> gone;
+  if (a.graph.succ_count(ks) <= a.graph.pred_count(kd)) {
+    for (const auto& [k, l] : a.graph.succ(ks))
+      if (k == kd && p(l)) gone.push_back(l);
+  } else {
+    for (const auto& [k, l] : a.graph.pred(kd))
+      if (k == ks && p(l)) gone.push_back(l);
+  }
+  if (gone.empty()) return a;
+  algorithm r = a;
+  for (const edge& l : gone) {
+    index_edge(r, r.idx, src, dst, l, false);
+    r.graph = std::move(r.graph).rem(ks, kd, [&](const edge& x) { return x == l; });
+  }
+  return r;
+}
+
+algorithm remove(const algorithm& a, const graph_elt& e) {
+  const elt_id k = a.elt_keys.get(e);
+  algorithm r = a;
+  // Containment last, so that data edges still find the owners of their ports.
+  std::vector<std::tuple<graph_elt, graph_elt, edge>> edges;
+  for (const auto& [o, l] : a.graph.succ(k)) edges.emplace_back(e, a.elts.get(o), l);
+  for (const auto& [o, l] : a.graph.pred(k)) edges.emplace_back(a.elts.get(o), e, l);
+  std::stable_partition(edges.begin(), edges.end(), [](const auto& x) { return !is_contain(std::get<2>(x)); });
+  for (const auto& [s, d, l] : edges) index_edge(r, r.idx, s, d, l, false);
+  r.graph = std::move(r.graph).remove_node(k);
+  r.elts = std::move(r.elts).remove(k);
+  r.elt_keys = std::move(r.elt_keys).remove(e);
+  r.idx.containers = std::move(r.idx.containers).remove(e);
+  r.idx.contents_of = std::move(r.idx.contents_of).remove(e);
+  std::visit(overloaded{
+                 [&](const Port& p) {
+                   r.idx.data_in = std::move(r.idx.data_in).remove(p.id);
+                   r.ports = std::move(r.ports).remove(p.id);
+                 },
+                 [&](const Def& d) { r.defs = std::move(r.defs).remove(d.id); },
+                 [&](const Ref& x) { r.refs = std::move(r.refs).remove(x.id); },
+             },
+             e);
+  return r;
+}
+
+elt_edges get_succs(const algorithm& a, const graph_elt& e) {
+  return elt_edges_of(a, a.graph.succ(elt_id_of_elt(a, e)));
+}
+elt_edges get_preds(const algorithm& a, const graph_elt& e) {
+  return elt_edges_of(a, a.graph.pred(elt_id_of_elt(a, e)));
+}
+
+std::vector<graph_elt> retrieve_succ(const algorithm& a, const graph_elt& e,
+                                     const std::function<bool(const edge&)>& p) {
+  std::vector<graph_elt> out;
+  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, e)))
+    if (p(l)) out.push_back(a.elts.get(k));
+  return out;
+}
+std::vector<graph_elt> retrieve_pred(const algorithm& a, const graph_elt& e,
+                                     const std::function<bool(const edge&)>& p) {
+  std::vector<graph_elt> out;
+  for (const auto& [k, l] : a.graph.pred(elt_id_of_elt(a, e)))
+    if (p(l)) out.push_back(a.elts.get(k));
+  return out;
+}
+
+void iter_succ_algo_graph(const algorithm& a, const std::function<void(const graph_elt&, const elt_edges&)>& f) {
+  a.graph.iter_succ([&](elt_id k, const algo_graph::edge_list& l) { f(a.elts.get(k), elt_edges_of(a, l)); });
+}
+void iter_pred_algo_graph(const algorithm& a, const std::function<void(const graph_elt&, const elt_edges&)>& f) {
+  a.graph.iter_pred([&](elt_id k, const algo_graph::edge_list& l) { f(a.elts.get(k), elt_edges_of(a, l)); });
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Queries
+
+std::vector<ref_id> referencers(const algorithm& a, def_id d) {
+  std::vector<ref_id> out;
+  for (const auto& [k, l] : a.graph.pred(elt_id_of_elt(a, Def{d})))
+    if (is_reference(l))
+      if (const auto* r = std::get_if<Ref>(&a.elts.get(k))) out.push_back(r->id);
+  return out;
+}
+
+std::optional<graph_elt> container(const algorithm& a, const graph_elt& e) {
+  if (const graph_elt* o = owner_of(a.idx, e)) return *o;
+  return std::nullopt;
+}
+
+graph_elt port_container(const algorithm& a, port_id p) {
+  const auto* cs = a.idx.containers.find(Port{p});
+  if (cs == nullptr || cs->empty())
+    throw Failure(sprintf_string("Port %s has no container.", get_port(a, p).port_name.c_str()));
+  if (cs->size() > 1)
+    throw Failure(sprintf_string("Port %s has more than one container.", get_port(a, p).port_name.c_str()));
+  return cs->front().first;
+}
+
+def_id ref_container(const algorithm& a, ref_id r) {
+  const auto* cs = a.idx.containers.find(Ref{r});
+  if (cs == nullptr || cs->empty())
+    throw Failure(sprintf_string("Reference %s has no container.", get_ref(a, r).ref_name.c_str()));
+  if (cs->size() > 1)
+    throw Failure(sprintf_string("Reference %s has more than one container.", get_ref(a, r).ref_name.c_str()));
+  if (const auto* d = std::get_if<Def>(&cs->front().first)) return d->id;
+  base_types::internal_error("a reference contained by something else than a definition");
+}
+
+port_id referenced_port(const algorithm& a, port_id p) {
+  std::vector<port_id> found;
+  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{p})))
+    if (is_reference(l))
+      if (const auto* q = std::get_if<Port>(&a.elts.get(k))) found.push_back(q->id);
+  const std::string& name = get_port(a, p).port_name;
+  if (found.empty()) raise_problem(a, Port{p}, sprintf_string("Port %s does not reference any port.", name.c_str()));
+  if (found.size() > 1)
+    raise_problem(a, Port{p},
+                  sprintf_string("Port %s does not reference a port or references more than one port.", name.c_str()));
+  return found.front();
+}
+
+def_id reference_def(const algorithm& a, ref_id r) {
+  std::optional<def_id> found;
+  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Ref{r})))
+    if (is_reference(l))
+      if (const auto* d = std::get_if<Def>(&a.elts.get(k))) {
+        if (found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has several definitions");
+        found = d->id;
+      }
+  if (!found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has no definition");
+  return *found;
+}
+
+std::optional<graph_elt> get_copy_dst(const algorithm& a, const graph_elt& e) {
+  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, e)))
+    if (is_copy(l)) return a.elts.get(k);
+  return std::nullopt;
+}
+
+std::optional<port_id> get_port_copy_dst(const algorithm& a, port_id p) {
+  if (auto e = get_copy_dst(a, Port{p}))
+    if (const auto* q = std::get_if<Port>(&*e)) return q->id;
+  return std::nullopt;
+}
+
+std::vector<port_id> ports(const algorithm& a, const std::optional<graph_elt>& c, const std::optional<direction>& dir) {
+  std::vector<port_id> out;
+  const auto keep = [&](port_id p, const port& r) {
+    if (!dir || r.port_dir == *dir) out.push_back(p);
+  };
+  if (!c) {
+    a.ports.iter(keep);
+    return out;
+  }
+  if (const contents* x = contents_of(a, *c))
+    x->ports.for_each([&](port_id p, const detail::unit&) { keep(p, get_port(a, p)); });
+  return out;
+}
+
+std::vector<port_id> ports_by_order(const algorithm& a, const graph_elt& c, direction dir) {
+  std::vector<port_id> out = ports(a, c, dir);
+  std::stable_sort(out.begin(), out.end(),
+                   [&](port_id x, port_id y) { return get_port(a, x).port_order < get_port(a, y).port_order; });
+  return out;
+}
+
+std::size_t port_count(const algorithm& a, const graph_elt& c, direction dir) {
+  const contents* x = contents_of(a, c);
+  if (x == nullptr) return 0;
+  return dir == direction::In ? x->in_ports : x->out_ports;
+}
+
+std::optional<port_id> port_by_name(const algorithm& a, const graph_elt& c, const std::string& name) {
+  const contents* x = contents_of(a, c);
+  if (x == nullptr) return std::nullopt;
+  std::optional<port_id> found;
+  x->port_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
+    if (!found) found = key.second;
+  });
+  return found;
+}
+
+std::optional<port_id> port_by_name_dir(const algorithm& a, const graph_elt& c, const std::string& name,
+                                        direction dir) {
+  const contents* x = contents_of(a, c);
+  if (x == nullptr) return std::nullopt;
+  std::optional<port_id> found;
+  x->port_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
+    if (!found && get_port(a, key.second).port_dir == dir) found = key.second;
+  });
+  return found;
+}
+
+std::pair<std::vector<port_id>, std::vector<ref_id>> def_elts(const algorithm& a, def_id d,
+                                                              const std::optional<std::optional<cond>>& under) {
+  std::pair<std::vector<port_id>, std::vector<ref_id>> out;
+  out.first = ports(a, Def{d});
+  if (const contents* x = contents_of(a, Def{d}))
+    x->refs.for_each([&](ref_id r, const std::optional<cond>& c) {
+      if (!under || *under == c) out.second.push_back(r);
+    });
+  return out;
+}
+
+std::vector<cond> def_conditions(const algorithm& a, def_id d) {
+  std::vector<cond> out;
+  const auto note = [&](const std::optional<cond>& c) {
+    if (c && std::find(out.begin(), out.end(), *c) == out.end()) out.push_back(*c);
+  };
+  const contents* x = contents_of(a, Def{d});
+  if (x == nullptr) return out;
+  x->refs.for_each([&](ref_id, const std::optional<cond>& c) { note(c); });
+  if (x->cond_port_links == 0) return out;  // no conditioned data edge at its ports: nothing to scan
+  for (port_id p : ports_by_order(a, Def{d}, direction::In))
+    for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{p})))
+      if (const auto* data = std::get_if<Data>(&l)) note(data->condition);
+  for (port_id p : ports_by_order(a, Def{d}, direction::Out))
+    if (const auto* in = a.idx.data_in.find(p))
+      for (const auto& [s, c] : *in) note(c);
+  return out;
+}
+
+std::vector<std::pair<std::optional<cond>, std::vector<ref_id>>> refs_by_cond(const algorithm& a, def_id d) {
+  std::vector<std::pair<std::optional<cond>, std::vector<ref_id>>> out;
+  std::map<std::optional<cond>, std::size_t> group;
+  if (const contents* x = contents_of(a, Def{d}))
+    x->refs.for_each([&](ref_id r, const std::optional<cond>& c) {
+      auto [it, fresh] = group.emplace(c, out.size());
+      if (fresh) out.emplace_back(c, std::vector<ref_id>{});
+      out[it->second].second.push_back(r);
+    });
+  return out;
+}
+
+bool exist_unconditioned_links_between_def_ports(const algorithm& a, def_id d) {
+  const contents* x = contents_of(a, Def{d});
+  return x != nullptr && x->uncond_links > 0;
+}
+
+bool is_conditioned_def(const algorithm& a, def_id d) {
+  const contents* x = contents_of(a, Def{d});
+  return x != nullptr && (x->cond_refs > 0 || x->cond_port_links > 0);
+}
+
+bool has_unconditioned_contents(const algorithm& a, def_id d) {
+  const contents* x = contents_of(a, Def{d});
+  return x != nullptr && (x->uncond_refs > 0 || x->uncond_links > 0);
+}
+
+std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds) {
+  using dep_graph = graph::Make_with_map<def_id, int>;
+  dep_graph g = dep_graph::create();
+  for (def_id d : ds) {
+    const std::vector<def_id> used = defs_under_def(a, d);
+    if (used.empty()) {
+      g = std::move(g).add(d, d, 0);
+      g = std::move(g).rem_all(d, d);
+    }
+    for (def_id u : used) g = std::move(g).add(d, u, 0);
+  }
+  std::vector<def_id> order = g.nodes_by_pred_order();
+  std::reverse(order.begin(), order.end());
+  // Only the definitions asked for: instantiated ones outside the list are not added.
+  const std::set<def_id> wanted(ds.begin(), ds.end());
+  std::vector<def_id> out;
+  for (def_id d : order)
+    if (wanted.count(d) != 0) out.push_back(d);
+  return out;
+}
+
+std::vector<def_id> defs(const algorithm& a) {
+  std::vector<def_id> out;
+  a.defs.iter([&](def_id d, const definition&) { out.push_back(d); });
+  return out;
+}
+
+std::vector<ref_id> refs(const algorithm& a) {
+  std::vector<ref_id> out;
+  a.refs.iter([&](ref_id r, const reference&) { out.push_back(r); });
+  return out;
+}
+
+std::vector<def_id> defs_under_def(const algorithm& a, def_id d) {
+  std::vector<def_id> out;
+  std::set<def_id> seen;
+  for (ref_id r : refs_under_def(a, d)) {
+    const def_id u = reference_def(a, r);
+    if (seen.insert(u).second) out.push_back(u);
+  }
+  return out;
+}
+
+std::vector<ref_id> refs_under_def(const algorithm& a, def_id d) { return def_elts(a, d).second; }
+
+namespace {
+
+std::optional<ref_id> owning_ref(const algorithm& a, port_id p) {
+  if (const graph_elt* o = owner_of(a.idx, Port{p}))
+    if (const auto* r = std::get_if<Ref>(o)) return r->id;
+  return std::nullopt;
+}
+
+// The references that r precedes directly, through Precedence edges or data edges between reference ports.
+void ref_succs(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
+  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Ref{r})))
+    if (is_precedence(l))
+      if (const auto* x = std::get_if<Ref>(&a.elts.get(k))) out.push_back(x->id);
+  if (const contents* x = contents_of(a, Ref{r}))
+    x->ports.for_each([&](port_id p, const detail::unit&) {
+      for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{p})))
+        if (is_data(l))
+          if (const auto* q = std::get_if<Port>(&a.elts.get(k)))
+            if (auto o = owning_ref(a, q->id)) out.push_back(*o);
+    });
+}
+
+// The references that precede r directly.
+void ref_preds(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
+  for (const auto& [k, l] : a.graph.pred(elt_id_of_elt(a, Ref{r})))
+    if (is_precedence(l))
+      if (const auto* x = std::get_if<Ref>(&a.elts.get(k))) out.push_back(x->id);
+  if (const contents* x = contents_of(a, Ref{r}))
+    x->ports.for_each([&](port_id p, const detail::unit&) {
+      if (const auto* in = a.idx.data_in.find(p))
+        for (const auto& [s, c] : *in)
+          if (auto o = owning_ref(a, s)) out.push_back(*o);
+    });
+}
+
+}  // namespace
+
+std::vector<ref_id> get_data_pred_ref(const algorithm& a, ref_id r) {
+  std::vector<ref_id> out;
+  if (const contents* x = contents_of(a, Ref{r}))
+    x->ports.for_each([&](port_id p, const detail::unit&) {
+      if (const auto* in = a.idx.data_in.find(p))
+        for (const auto& [s, c] : *in)
+          if (auto o = owning_ref(a, s))
+            if (std::find(out.begin(), out.end(), *o) == out.end()) out.push_back(*o);
+    });
+  return out;
+}
+
+std::vector<ref_id> get_pred_ref(const algorithm& a, ref_id r) {
+  std::vector<ref_id> out;
+  for (const graph_elt& e : retrieve_pred(a, Ref{r}, is_precedence))
+    if (const auto* x = std::get_if<Ref>(&e)) out.push_back(x->id);
+  return out;
+}
+
+std::optional<cond> ref_cond(const algorithm& a, ref_id r) {
+  const auto* cs = a.idx.containers.find(Ref{r});
+  if (cs == nullptr || cs->empty()) return std::nullopt;
+  return cs->front().second;
+}
+
+bool ref_reaches(const algorithm& a, ref_id from, ref_id to) {
+  if (from == to) return true;
+  // Two searches, forward from `from` and backward from `to`, each expanding one reference at a time; the
+  // side that has looked at fewer edges goes next. They meet exactly when a path exists, and a side that
+  // runs out proves there is none, so the cost follows the cheaper side (a new reference at the end of a
+  // long pipeline is answered at once).
+  // Most searches end after a step or two: the visited references are kept in the queue itself and
+  // searched linearly until there are many of them.
+  struct side {
+    std::vector<ref_id> queue;  // every reference reached; the ones from `next` on are still to expand
+    std::size_t next = 0;
+    std::unordered_set<std::int64_t> index;  // filled once the queue is long
+    std::size_t work = 0;
+    [[nodiscard]] bool seen(ref_id r) const {
+      if (!index.empty()) return index.count(r.value) != 0;
+      return std::find(queue.begin(), queue.end(), r) != queue.end();
+    }
+    void reach(ref_id r) {
+      queue.push_back(r);
+      if (!index.empty()) {
+        index.insert(r.value);
+      } else if (queue.size() > 32) {
+        for (ref_id x : queue) index.insert(x.value);
+      }
+    }
+  };
+  side fwd, bwd;
+  fwd.reach(from);
+  bwd.reach(to);
+  std::vector<ref_id> next;
+  while (fwd.next < fwd.queue.size() && bwd.next < bwd.queue.size()) {
+    const bool forward = fwd.work <= bwd.work;
+    side& me = forward ? fwd : bwd;
+    const side& other = forward ? bwd : fwd;
+    const ref_id r = me.queue[me.next++];
+    next.clear();
+    if (forward)
+      ref_succs(a, r, next);
+    else
+      ref_preds(a, r, next);
+    me.work += next.size() + 1;
+    for (ref_id n : next) {
+      if (other.seen(n)) return true;
+      if (!me.seen(n)) me.reach(n);
+    }
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Editing primitives
+
+def_id add_definition_into(algorithm& a, const std::optional<std::string>& comment,
+                           const std::optional<std::vector<std::string>>& params, definition_kind kind,
+                           const std::string& name) {
+  auto [d, defs] = std::move(a.defs).add(
+      definition{base_types::simple_name{name}, kind, params.value_or(std::vector<std::string>{}),
+                 comment.value_or(std::string())});
+  a.defs = std::move(defs);
+  (void)add_elt(a, Def{d});
+  a.env = std::move(a.env).add(name, d);
+  return d;
+}
+
+std::pair<def_id, algorithm> add_definition(const algorithm& a, const std::optional<std::string>& comment,
+                                            const std::optional<std::vector<std::string>>& params,
+                                            definition_kind kind, const std::string& name) {
+  algorithm r = a;
+  const def_id d = add_definition_into(r, comment, params, kind, name);
+  return {d, std::move(r)};
+}
+
+port_id add_port_into(algorithm& a, const std::optional<expr>& size, std::int64_t order, const std::string& type,
+                      direction dir, const std::string& name, const std::optional<expr>& value,
+                      const std::optional<additional::attributes>& attrs, const graph_elt& container) {
+  const elt_id kc = a.elt_keys.get(container);  // Not_found before anything changes
+  auto [p, ports] = std::move(a.ports).add(
+      port{name, size, dir, type, order, value, attrs.value_or(additional::attributes{})});
+  a.ports = std::move(ports);
+  const elt_id kp = add_elt(a, Port{p});
+  add_new_edge(a, kc, kp, container, Port{p}, Contain{});
+  return p;
+}
+
+std::pair<port_id, algorithm> add_port(const algorithm& a, const std::optional<expr>& size, std::int64_t order,
+                                       const std::string& type, direction dir, const std::string& name,
+                                       const std::optional<expr>& value,
+                                       const std::optional<additional::attributes>& attrs,
+                                       const graph_elt& container) {
+  algorithm r = a;
+  const port_id p = add_port_into(r, size, order, type, dir, name, value, attrs, container);
+  return {p, std::move(r)};
+}
+
+ref_id add_reference_into(algorithm& a, const std::optional<std::string>& comment,
+                          const std::optional<std::vector<expr>>& args, const std::optional<repetition_kind>& rep,
+                          const std::optional<std::int64_t>& period, def_id instantiated, bool abstract,
+                          const std::optional<additional::attributes>& attrs, const std::string& name) {
+  const elt_id kd = a.elt_keys.get(Def{instantiated});  // Not_found before anything changes
+  auto [i, refs] = std::move(a.refs).add(reference{name, period, comment.value_or(std::string()),
+                                                   args.value_or(std::vector<expr>{}), rep, abstract,
+                                                   attrs.value_or(additional::attributes{})});
+  a.refs = std::move(refs);
+  const elt_id kr = add_elt(a, Ref{i});
+  add_new_edge(a, kr, kd, Ref{i}, Def{instantiated}, Reference{});
+  return i;
+}
+
+std::pair<ref_id, algorithm> add_reference(const algorithm& a, const std::optional<std::string>& comment,
+                                           const std::optional<std::vector<expr>>& args,
+                                           const std::optional<repetition_kind>& rep,
+                                           const std::optional<std::int64_t>& period, def_id instantiated,
+                                           bool abstract, const std::optional<additional::attributes>& attrs,
+                                           const std::string& name) {
+  algorithm r = a;
+  const ref_id i = add_reference_into(r, comment, args, rep, period, instantiated, abstract, attrs, name);
+  return {i, std::move(r)};
+}
+
+algorithm modify_def(const algorithm& a, const std::optional<std::string>& new_name,
+                     const std::optional<std::vector<std::string>>& new_params, def_id d) {
+  if (!new_name && !new_params) return a;
+  const definition& old = get_def(a, d);
+  if (std::holds_alternative<base_types::qualified_name>(old.def_name))
+    raise_problem(a, Def{d}, "A definition belonging to a module cannot be modified.");
+  definition changed = old;
+  algorithm r = a;
+  if (new_params) changed.def_params = *new_params;
+  if (new_name) {
+    changed.def_name = base_types::simple_name{*new_name};
+    // Replace the binding: the old name must not keep naming this definition.
+    const std::string& old_name = base_types::base_qname(old.def_name);
+    std::vector<algo_env::module_bindings::binding> kept;
+    for (auto& b : a.env.current().to_vector())
+      if (!(b.first == old_name && b.second == d)) kept.push_back(std::move(b));
+    r.env = a.env.set_current(algo_env::module_bindings::of_list(kept)).add(*new_name, d);
+  }
+  r.defs = std::move(r.defs).modify(d, std::move(changed));
+  return r;
+}
+
+algorithm modify_ref(const algorithm& a, const ref_changes& ch, ref_id i) {
+  algorithm r = a;
+  modify_ref_into(r, ch, i);
+  return r;
+}
+
+void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
+  const reference old = get_ref(r, i);
+  reference n = old;
+  if (ch.name) n.ref_name = *ch.name;
+  if (ch.period) n.ref_period = *ch.period;
+  if (ch.comment) n.ref_comment = *ch.comment;
+  if (ch.args) n.ref_args = *ch.args;
+  if (ch.rep) n.ref_rep = *ch.rep;
+  if (ch.abstract) n.ref_abstract = *ch.abstract;
+  if (ch.additional) n.ref_additional = *ch.additional;
+  if (ch.name && *ch.name != old.ref_name)
+    if (const auto* found = r.idx.containers.find(Ref{i}))
+      for (const auto& [c, cd] : found->to_vector())
+        r.idx.contents_of = std::move(r.idx.contents_of).update(c, [&](contents& x) {
+          x.ref_names = std::move(x.ref_names).remove({{old.ref_name, cd}, i});
+          x.ref_names = std::move(x.ref_names).add({{n.ref_name, cd}, i}, {});
+        });
+  r.refs = std::move(r.refs).modify(i, std::move(n));
+}
+
+namespace {
+template <class F>
+algorithm with_port(const algorithm& a, port_id p, F&& f) {
+  port changed = get_port(a, p);
+  f(changed);
+  algorithm r = a;
+  r.ports = std::move(r.ports).modify(p, std::move(changed));
+  return r;
+}
+}  // namespace
+
+algorithm set_port_additional(const algorithm& a, port_id p, const additional::attributes& attrs) {
+  return with_port(a, p, [&](port& x) { x.port_additional = attrs; });
+}
+algorithm set_port_size(const algorithm& a, port_id p, const std::optional<expr>& size) {
+  return with_port(a, p, [&](port& x) { x.port_size = size; });
+}
+algorithm set_port_order(const algorithm& a, port_id p, std::int64_t order) {
+  return with_port(a, p, [&](port& x) { x.port_order = order; });
+}
+algorithm set_ref_additional(const algorithm& a, ref_id i, const additional::attributes& attrs) {
+  reference changed = get_ref(a, i);
+  changed.ref_additional = attrs;
+  algorithm r = a;
+  r.refs = std::move(r.refs).modify(i, std::move(changed));
+  return r;
+}
+
+algorithm change_port_order(const algorithm& a, direction dir, const graph_elt& c, port_id p) {
+  algorithm r = a;
+  change_port_order_into(r, dir, c, p);
+  return r;
+}
+
+void change_port_order_into(algorithm& a, direction dir, const graph_elt& c, port_id p) {
+  const std::int64_t from = get_port(a, p).port_order;
+  for (port_id q : ports(a, c, dir)) {
+    if (q == p) continue;
+    const port& x = get_port(a, q);
+    if (x.port_order < from) continue;
+    port moved = x;
+    ++moved.port_order;
+    a.ports = std::move(a.ports).modify(q, std::move(moved));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Name lookup
+
+def_id lookup_def(const algorithm& a, const qname& name) { return a.env.lookup(name); }
+
+ref_id lookup_ref(const algorithm& a, const qname& def_name, const std::string& ref_name,
+                  const std::optional<std::optional<cond>>& under) {
+  const def_id d = lookup_def(a, def_name);
+  std::optional<ref_id> found;
+  const auto take = [&](const auto& key, const detail::unit&) {
+    if (!found || key.second < *found) found = key.second;
+  };
+  if (const contents* x = contents_of(a, Def{d})) {
+    if (under)
+      x->ref_names.for_each_equivalent(detail::ref_key{ref_name, *under}, take);
+    else
+      x->ref_names.for_each_equivalent(ref_name, take);
+  }
+  if (!found)
+    throw Failure(sprintf_string("Reference %s not found in definition %s.", ref_name.c_str(),
+                                 base_types::string_of_qname(def_name).c_str()));
+  return *found;
+}
+
+port_id lookup_port(const algorithm& a, const qname& def_name, const std::optional<std::string>& ref_name,
+                    const std::string& port_name, const std::optional<std::optional<cond>>& under) {
+  const std::string dname = base_types::string_of_qname(def_name);
+  if (!ref_name) {
+    const def_id d = lookup_def(a, def_name);
+    if (auto p = port_by_name(a, Def{d}, port_name)) return *p;
+    throw Failure(sprintf_string("Port %s not found in definition %s.", port_name.c_str(), dname.c_str()));
+  }
+  const ref_id r = lookup_ref(a, def_name, *ref_name, under);
+  if (auto p = port_by_name(a, Ref{r}, port_name)) return *p;
+  throw Failure(sprintf_string("Port %s not found in reference %s of definition %s.", port_name.c_str(),
+                               ref_name->c_str(), dname.c_str()));
+}
+
+std::pair<def_id, algorithm> load_lookup_def(const algorithm& a, const std::vector<std::string>& dirs,
+                                             const module_loader& loader, const qname& name) {
+  algorithm cur = a;
+  for (;;) {
+    try {
+      return {lookup_def(cur, name), cur};
+    } catch (const env::Unbound_name&) {
+      throw Failure(sprintf_string("Definition %s not found.", base_types::string_of_qname(name).c_str()));
+    } catch (const env::Unbound_module& m) {
+      const std::string module = m.module();
+      const auto file = env::find_module_file(constant::algo_ext, module, dirs);
+      if (!file) throw Failure(sprintf_string("Algorithm module %s not found.", module.c_str()));
+      // The module's definitions are added as the algorithm's own, in an empty namespace; then they take the
+      // module's name as qualifier and their bindings move under the module.
+      const algo_env::module_bindings own = cur.env.current();
+      cur.env = cur.env.clear_current();
+      algorithm loaded = loader(dirs, *file, cur);
+      loaded.env.current().for_each([&](const std::string& n, def_id d) {
+        definition q = get_def(loaded, d);
+        if (std::holds_alternative<base_types::simple_name>(q.def_name)) {
+          q.def_name = base_types::qualified_name{module, n};
+          loaded.defs = std::move(loaded.defs).modify(d, std::move(q));
+        }
+      });
+      loaded.env = loaded.env.pack(module).set_current(own);
+      cur = std::move(loaded);
+    }
+  }
+}
+
+}  // namespace cvn::algo_types

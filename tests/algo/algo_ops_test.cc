@@ -1,0 +1,343 @@
+#include "algo/algo_ops.h"
+
+#include <gtest/gtest.h>
+
+#include "algo_test_util.h"
+
+namespace cvn::algo_test {
+namespace {
+
+using at::direction;
+
+// g(a, b -> o) and top(i, c -> o): the usual playground.
+struct Model : ::testing::Test {
+  at::algorithm a = at::create();
+  at::def_id g = def(a, "g");
+  at::port_id ga = port(a, g, "a", direction::In);
+  at::port_id gb = port(a, g, "b", direction::In);
+  at::port_id go = port(a, g, "o", direction::Out);
+  at::def_id top = def(a, "top");
+  at::port_id ti = port(a, top, "i", direction::In);
+  at::port_id tc = port(a, top, "c", direction::In);
+  at::port_id to = port(a, top, "o", direction::Out);
+};
+
+TEST_F(Model, AddDefRefusesAnExistingNameOnTheExistingDefinition) {
+  EXPECT_EQ(problem_text([&] { (void)ops::add_def(a, std::nullopt, std::nullopt, at::definition_kind::Delay, "g"); }),
+            "Def g: A definition \"g\" already exists.");
+  try {
+    (void)ops::add_def(a, std::nullopt, std::nullopt, at::definition_kind::Delay, "g");
+  } catch (const at::Problem& p) {
+    EXPECT_EQ(p.element(), at::graph_elt{at::Def{g}});
+    EXPECT_EQ(p.message(), "A definition \"g\" already exists.");
+  }
+}
+
+TEST_F(Model, PortNamesAreUniqueAcrossDirections) {
+  EXPECT_EQ(problem_text([&] { port(a, g, "o", direction::In); }),
+            "Def g: A port \"o\" already exists in definition \"g\".");
+}
+
+TEST_F(Model, PortPositionsInsertAndShift) {
+  // Beyond the two inputs: goes last.
+  const at::port_id x = port(a, g, "x", direction::In, "int", 7);
+  EXPECT_EQ(at::get_port(a, x).port_order, 2);
+  // At 0 among three: the others move up; outputs are untouched.
+  const at::port_id y = port(a, g, "y", direction::In, "int", 0);
+  EXPECT_EQ(at::get_port(a, y).port_order, 0);
+  EXPECT_EQ(at::get_port(a, ga).port_order, 1);
+  EXPECT_EQ(at::get_port(a, gb).port_order, 2);
+  EXPECT_EQ(at::get_port(a, x).port_order, 3);
+  EXPECT_EQ(at::get_port(a, go).port_order, 0);
+  // Negative position: last.
+  const at::port_id z = port(a, g, "z", direction::In, "int", -1);
+  EXPECT_EQ(at::get_port(a, z).port_order, 4);
+  EXPECT_EQ(at::ports_by_order(a, at::Def{g}, direction::In), (std::vector<at::port_id>{y, ga, gb, x, z}));
+}
+
+TEST_F(Model, PortsAddedToADefinitionReachItsReferences) {
+  const at::ref_id r1 = ref(a, top, g, "r1");
+  const at::ref_id r2 = ref(a, top, g, "r2");
+  const at::port_id n = port(a, g, "n", direction::In, "float", 1);
+  for (at::ref_id r : {r1, r2}) {
+    const at::port_id rn = rport(a, r, "n");
+    const at::port& p = at::get_port(a, rn);
+    EXPECT_EQ(p.port_order, 1);
+    EXPECT_EQ(p.port_type, "float");
+    EXPECT_EQ(p.port_dir, direction::In);
+    EXPECT_EQ(at::referenced_port(a, rn), n);
+    EXPECT_EQ(at::get_port(a, rport(a, r, "a")).port_order, 0);
+    EXPECT_EQ(at::get_port(a, rport(a, r, "b")).port_order, 2);
+    EXPECT_EQ(at::port_container(a, rn), at::graph_elt{at::Ref{r}});
+  }
+}
+
+TEST_F(Model, ReferencesCopyTheirDefinitionsPorts) {
+  const at::ref_id r = ref(a, top, g, "r");
+  const std::vector<at::port_id> ps = at::ports(a, at::Ref{r});
+  ASSERT_EQ(ps.size(), 3U);
+  for (at::port_id p : ps) {
+    const at::port_id dp = at::referenced_port(a, p);
+    EXPECT_EQ(at::get_port(a, dp).port_name, at::get_port(a, p).port_name);
+    EXPECT_EQ(at::get_port(a, dp).port_order, at::get_port(a, p).port_order);
+    EXPECT_EQ(at::port_container(a, dp), at::graph_elt{at::Def{g}});
+  }
+  EXPECT_EQ(at::reference_def(a, r), g);
+  EXPECT_EQ(at::ref_container(a, r), top);
+  EXPECT_EQ(at::referencers(a, g), std::vector<at::ref_id>{r});
+}
+
+TEST_F(Model, ConditionMustBeAnInputPortOfTheContainer) {
+  EXPECT_EQ(problem_text([&] { ref(a, top, g, "r", at::cond{to, 1}); }),
+            "Def top: Definition top has no input port o, so condition (o = 1) cannot be used in this definition.");
+  EXPECT_EQ(problem_text([&] { ref(a, top, g, "r", at::cond{ga, 1}); }),
+            "Def top: Definition top has no input port a, so condition (a = 1) cannot be used in this definition.");
+}
+
+TEST_F(Model, ConditionedAndUnconditionedContentsDoNotMix) {
+  at::algorithm b = a;
+  ref(a, top, g, "u");
+  EXPECT_EQ(problem_text([&] { ref(a, top, g, "v", at::cond{tc, 1}); }),
+            "Def top: Unconditioned references or links exist in definition.");
+  ref(b, top, g, "v", at::cond{tc, 1});
+  EXPECT_EQ(problem_text([&] { ref(b, top, g, "u"); }), "Def top: Conditioned references or links exist in definition.");
+}
+
+TEST_F(Model, PassThroughEdgesCountForTheMixingRule) {
+  at::algorithm b = a;
+  a = ops::add_data_edge(a, std::nullopt, ti, to);
+  EXPECT_TRUE(at::exist_unconditioned_links_between_def_ports(a, top));
+  EXPECT_EQ(problem_text([&] { ref(a, top, g, "v", at::cond{tc, 1}); }),
+            "Def top: Unconditioned references or links exist in definition.");
+  // A conditioned pass-through makes the definition conditioned.
+  b = ops::add_data_edge(b, at::cond{tc, 2}, ti, to);
+  EXPECT_EQ(at::def_conditions(b, top), std::vector<at::cond>{(at::cond{tc, 2})});
+  EXPECT_EQ(problem_text([&] { ref(b, top, g, "u"); }), "Def top: Conditioned references or links exist in definition.");
+  ref(b, top, g, "v", at::cond{tc, 1});
+  // Removing the edge lifts the condition it carried.
+  b = ops::remove_data_edge(b, ti, to);
+  EXPECT_EQ(at::def_conditions(b, top), std::vector<at::cond>{(at::cond{tc, 1})});
+}
+
+TEST_F(Model, ReferenceNamesAreUniquePerCondition) {
+  const at::ref_id r1 = ref(a, top, g, "r", at::cond{tc, 1});
+  const at::ref_id r2 = ref(a, top, g, "r", at::cond{tc, 2});
+  EXPECT_NE(r1, r2);
+  EXPECT_EQ(problem_text([&] { ref(a, top, g, "r", at::cond{tc, 1}); }),
+            "Def top: A reference named r already exist in definition top with the same condition.");
+  EXPECT_EQ(at::lookup_ref(a, base_types::simple_name{"top"}, "r", std::optional<at::cond>(at::cond{tc, 2})), r2);
+  EXPECT_EQ(at::lookup_ref(a, base_types::simple_name{"top"}, "r"), r1);
+  const auto groups = at::refs_by_cond(a, top);
+  ASSERT_EQ(groups.size(), 2U);
+  EXPECT_EQ(groups[0].first, (at::cond{tc, 1}));
+  EXPECT_EQ(groups[1].second, std::vector<at::ref_id>{r2});
+
+  at::algorithm b = at::create();
+  const at::def_id h = def(b, "h");
+  ref(b, h, h, "x");
+  EXPECT_EQ(problem_text([&] { ref(b, h, h, "x"); }), "Def h: A reference named x already exist in definition h.");
+}
+
+TEST_F(Model, RepetitionsAreConvertedToPortsOfTheReference) {
+  const at::ref_id p = ref(a, top, g, "p", std::nullopt,
+                           at::parallel_decl{num(4), {{"a", at::port_dispatch_kind::Same}, {"o", at::port_dispatch_kind::Gather}}});
+  const auto& par = std::get<at::Parallel>(*at::get_ref(a, p).ref_rep);
+  ASSERT_EQ(par.dispatches.size(), 2U);
+  EXPECT_EQ(par.dispatches[0].first, rport(a, p, "a"));
+  EXPECT_EQ(par.dispatches[1].first, rport(a, p, "o"));
+  EXPECT_EQ(algo_string::string_of_repetition_kind(a, *at::get_ref(a, p).ref_rep), "Parallel 4 : [(a, =), (o, /)]");
+
+  const at::ref_id s = ref(a, top, g, "s", std::nullopt,
+                           at::sequence_decl{id("n"), {at::seq_link_decl{"o", "a"}, at::seq_dispatch_decl{"b", at::port_dispatch_kind::Split}}});
+  const auto& seq = std::get<at::Sequence>(*at::get_ref(a, s).ref_rep);
+  ASSERT_EQ(seq.options.size(), 2U);
+  EXPECT_EQ(std::get<at::Seq_link>(seq.options[0]).first, rport(a, s, "o"));
+  EXPECT_EQ(std::get<at::Seq_link>(seq.options[0]).second, rport(a, s, "a"));
+  EXPECT_EQ(algo_string::string_of_repetition_kind(a, *at::get_ref(a, s).ref_rep), "Sequence n : [o -> a, b*]");
+}
+
+TEST_F(Model, RepetitionRefusals) {
+  const auto with = [&](at::repetition_decl rep) { return problem_text([&] { ref(a, top, g, "r", std::nullopt, rep); }); };
+  EXPECT_EQ(with(at::parallel_decl{num(2), {{"zz", at::port_dispatch_kind::Split}}}),
+            "Def top: No such port in definition g: zz.");
+  EXPECT_EQ(with(at::parallel_decl{num(2), {{"o", at::port_dispatch_kind::Same}}}),
+            "Def top: Port o is an output port and cannot be dispatch with 'equal' strategy.");
+  EXPECT_EQ(with(at::sequence_decl{num(2), {at::seq_link_decl{"a", "b"}}}), "Def top: No out port a in reference r");
+  EXPECT_EQ(with(at::sequence_decl{num(2), {at::seq_link_decl{"o", "o"}}}), "Def top: No input port o in reference r");
+  EXPECT_EQ(with(at::sequence_decl{num(2), {at::seq_dispatch_decl{"o", at::port_dispatch_kind::Split}}}),
+            "Def top: No input port o in reference r");
+  // Nothing was added by the refused edits.
+  EXPECT_TRUE(at::refs_under_def(a, top).empty());
+
+  // modify_ref converts against the reference and names it.
+  const at::ref_id r = ref(a, top, g, "r");
+  ops::ref_update u;
+  u.rep = at::parallel_decl{num(2), {{"q", at::port_dispatch_kind::Split}}};
+  EXPECT_EQ(problem_text([&] { (void)ops::modify_ref(a, u, r); }), "Ref r: No such port in definition g: q.");
+}
+
+TEST_F(Model, CycleRuleThroughDataAndPrecedence) {
+  const at::ref_id x = ref(a, top, g, "x");
+  const at::ref_id y = ref(a, top, g, "y");
+  const at::ref_id z = ref(a, top, g, "z");
+  a = ops::add_data_edge(a, std::nullopt, rport(a, x, "o"), rport(a, y, "a"));
+  a = ops::add_precedence_edge(a, y, z);
+  // z after y after x: z -> x closes a cycle through a precedence and a data edge.
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, rport(a, z, "o"), rport(a, x, "a")); }),
+            "Port o: Port o cannot be linked to port a. The reference x precede the reference z.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_precedence_edge(a, z, x); }),
+            "Ref z: Reference x cannot be in precedence with the reference z.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, rport(a, y, "o"), rport(a, x, "b")); }),
+            "Port o: Port o cannot be linked to port b. The reference x precede the reference y.");
+  // A reference feeding itself is a cycle too.
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, rport(a, z, "o"), rport(a, z, "a")); }),
+            "Port o: Port o cannot be linked to port a. The reference z precede the reference z.");
+  // Forward edges are fine.
+  a = ops::add_data_edge(a, std::nullopt, rport(a, x, "o"), rport(a, z, "b"));
+  EXPECT_EQ(at::get_data_pred_ref(a, z), std::vector<at::ref_id>{x});
+  EXPECT_EQ(at::get_pred_ref(a, z), std::vector<at::ref_id>{y});
+}
+
+TEST_F(Model, TypeAndDirectionRules) {
+  const at::def_id h = def(a, "h");
+  const at::port_id hf = port(a, h, "f", direction::Out, "float");
+  const at::port_id ho = port(a, h, "ho", direction::Out);
+  const at::ref_id x = ref(a, top, g, "x");
+  const at::ref_id y = ref(a, top, g, "y");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, ti, hf); }),
+            "Port i: Port i of type int cannot be linked to port f of type float.");
+  // Input of top to an output of another definition.
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, ti, ho); }),
+            "Port i: In port i cannot send data to out port ho.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, rport(a, x, "o"), rport(a, y, "o")); }),
+            "Port o: Out port o cannot send data to out port o.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, rport(a, x, "a"), rport(a, y, "b")); }),
+            "Port a: In port a cannot send data to in port b.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, to, rport(a, y, "b")); }),
+            "Port o: Out port o cannot send data to in port b.");
+  // A reference of another definition is not reachable from top's ports.
+  const at::ref_id w = ref(a, h, g, "w");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, ti, rport(a, w, "a")); }),
+            "Port i: In port i cannot send data to in port a.");
+  // The four shapes.
+  a = ops::add_data_edge(a, std::nullopt, ti, rport(a, x, "a"));
+  a = ops::add_data_edge(a, std::nullopt, rport(a, x, "o"), rport(a, y, "a"));
+  a = ops::add_data_edge(a, std::nullopt, rport(a, y, "o"), to);
+  const at::def_id p = def(a, "p");
+  const at::port_id pi = port(a, p, "i", direction::In);
+  const at::port_id po = port(a, p, "o", direction::Out);
+  a = ops::add_data_edge(a, std::nullopt, pi, po);
+  EXPECT_EQ(at::retrieve_succ(a, at::Port{pi}, at::is_data), std::vector<at::graph_elt>{at::Port{po}});
+}
+
+TEST_F(Model, SingleSourceRuleWithConditionedAlternatives) {
+  const at::def_id k = def(a, "k");
+  const at::port_id ka = port(a, k, "a", direction::In);
+  const at::port_id kb = port(a, k, "b", direction::In);
+  const at::port_id kc = port(a, k, "c", direction::In);
+  const at::port_id kk = port(a, k, "k", direction::In);
+  const at::port_id ko = port(a, k, "o", direction::Out);
+  at::algorithm u = ops::add_data_edge(a, std::nullopt, ka, ko);
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(u, std::nullopt, kb, ko); }),
+            "Port o: Port o is already the destination of an unconditioned edge from port a.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(u, at::cond{kc, 1}, kb, ko); }),
+            "Port o: Port o is already the destination of an unconditioned edge from port a.");
+
+  at::algorithm c = ops::add_data_edge(a, at::cond{kc, 1}, ka, ko);
+  c = ops::add_data_edge(c, at::cond{kc, 2}, kb, ko);
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(c, at::cond{kc, 1}, kk, ko); }),
+            "Port o: Port o is already the destination of an edge conditioned by (c = 1) from port a.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(c, at::cond{kk, 3}, kk, ko); }),
+            "Port o: Port o is already the destination of an edge conditioned by (c = 2) from port b.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(c, std::nullopt, kk, ko); }),
+            "Port o: Port o is already the destination of an edge conditioned by (c = 2) from port b.");
+  c = ops::add_data_edge(c, at::cond{kc, 3}, kk, ko);
+  EXPECT_EQ(at::def_conditions(c, k), (std::vector<at::cond>{{kc, 1}, {kc, 2}, {kc, 3}}));
+}
+
+TEST_F(Model, EditsLeaveTheOldModelAlone) {
+  const std::string before = algo_string::dbg_of_algo(a) + algo_string::dbg_of_deps(a);
+  at::algorithm b = ops::add_port(a, std::nullopt, 0, "int", direction::In, "n", std::nullopt, std::nullopt, g);
+  auto [r, c] = ops::add_ref(b, top, std::nullopt, std::nullopt, std::nullopt, 3, std::nullopt, g, true, std::nullopt, "r");
+  c = ops::add_data_edge(c, std::nullopt, ti, rport(c, r, "n"));
+  c = ops::modify_def(c, "gg", std::vector<std::string>{"p"}, g);
+  EXPECT_EQ(algo_string::dbg_of_algo(a) + algo_string::dbg_of_deps(a), before);
+  EXPECT_EQ(at::port_count(a, at::Def{g}, direction::In), 2U);
+  EXPECT_EQ(at::get_port(b, ga).port_order, 1);
+  EXPECT_EQ(at::get_port(a, ga).port_order, 0);
+
+  const std::string after = algo_string::dbg_of_algo(c) + algo_string::dbg_of_deps(c);
+  EXPECT_NE(problem_text([&] { (void)ops::add_data_edge(c, std::nullopt, tc, rport(c, r, "n")); }), "");
+  EXPECT_NE(problem_text([&] { ref(c, top, g, "r"); }), "");
+  EXPECT_NE(problem_text([&] { port(c, g, "n", direction::Out); }), "");
+  EXPECT_EQ(algo_string::dbg_of_algo(c) + algo_string::dbg_of_deps(c), after);
+}
+
+TEST_F(Model, ModifyDef) {
+  EXPECT_EQ(problem_text([&] { (void)ops::modify_def(a, "top", std::nullopt, g); }),
+            "Def g: Another definition \"top\" already exists.");
+  a = ops::modify_def(a, "g", std::vector<std::string>{"n"}, g);  // its own name is no conflict
+  a = ops::modify_def(a, "h", std::nullopt, g);
+  EXPECT_EQ(at::lookup_def(a, base_types::simple_name{"h"}), g);
+  EXPECT_THROW((void)at::lookup_def(a, base_types::simple_name{"g"}), env::Unbound_name);
+  EXPECT_EQ(at::get_def(a, g).def_params, std::vector<std::string>{"n"});
+  // The old name is free again.
+  EXPECT_NE(def(a, "g"), g);
+}
+
+TEST_F(Model, ModifyRef) {
+  const at::ref_id x = ref(a, top, g, "x");
+  ref(a, top, g, "y");
+  ops::ref_update u;
+  u.name = "y";
+  EXPECT_EQ(problem_text([&] { (void)ops::modify_ref(a, u, x); }), "Ref x: Another reference \"y\" already exists.");
+  u.name = "z";
+  u.period = 4;
+  u.rep = at::sequence_decl{num(3), {}};
+  a = ops::modify_ref(a, u, x);
+  EXPECT_EQ(at::get_ref(a, x).ref_name, "z");
+  EXPECT_EQ(at::get_ref(a, x).ref_period, 4);
+  EXPECT_EQ(at::lookup_ref(a, base_types::simple_name{"top"}, "z"), x);
+  EXPECT_EQ(failure_text([&] { (void)at::lookup_ref(a, base_types::simple_name{"top"}, "x"); }),
+            "Reference x not found in definition top.");
+  // The old name can be taken again.
+  ref(a, top, g, "x");
+}
+
+TEST_F(Model, RemovalsCascade) {
+  const at::ref_id x = ref(a, top, g, "x");
+  const at::ref_id y = ref(a, top, g, "y");
+  a = ops::add_data_edge(a, std::nullopt, rport(a, x, "o"), rport(a, y, "a"));
+  a = ops::remove_port(a, go);
+  EXPECT_FALSE(at::port_by_name(a, at::Ref{x}, "o"));
+  EXPECT_EQ(at::ports(a, at::Ref{y}).size(), 2U);
+  EXPECT_TRUE(at::get_data_pred_ref(a, y).empty());
+  // The destination port lost its source: a new one may come.
+  a = ops::add_data_edge(a, std::nullopt, ti, rport(a, y, "a"));
+
+  a = ops::remove_ref(a, y);
+  EXPECT_EQ(at::refs_under_def(a, top), std::vector<at::ref_id>{x});
+  EXPECT_FALSE(at::mem_elt(a, at::Ref{y}));
+
+  a = ops::remove_def(a, g);
+  EXPECT_TRUE(at::refs_under_def(a, top).empty());
+  EXPECT_EQ(at::defs(a), std::vector<at::def_id>{top});
+  EXPECT_EQ(at::ports(a).size(), 3U);
+  EXPECT_THROW((void)at::lookup_def(a, base_types::simple_name{"g"}), env::Unbound_name);
+  // With g gone, top is free to take conditioned references.
+  const at::def_id h = def(a, "g");
+  ref(a, top, h, "r", at::cond{tc, 1});
+}
+
+TEST_F(Model, PrecedenceEdgesCanBeRemoved) {
+  const at::ref_id x = ref(a, top, g, "x");
+  const at::ref_id y = ref(a, top, g, "y");
+  a = ops::add_precedence_edge(a, x, y);
+  EXPECT_NE(problem_text([&] { (void)ops::add_precedence_edge(a, y, x); }), "");
+  a = ops::remove_precedence_edge(a, x, y);
+  a = ops::add_precedence_edge(a, y, x);
+  EXPECT_EQ(at::get_pred_ref(a, x), std::vector<at::ref_id>{y});
+}
+
+}  // namespace
+}  // namespace cvn::algo_test

@@ -1,0 +1,188 @@
+#include "algo/algo_types.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "algo_test_util.h"
+
+namespace cvn::algo_test {
+namespace {
+
+using at::direction;
+using base_types::qualified_name;
+using base_types::simple_name;
+
+TEST(AlgoTypes, EmptyAlgorithm) {
+  const at::algorithm a = at::create();
+  EXPECT_TRUE(at::defs(a).empty());
+  EXPECT_TRUE(at::get_graph_elts(a).empty());
+  EXPECT_THROW((void)at::elt_id_of_elt(a, at::Def{at::def_id{1}}), Not_found);
+  EXPECT_THROW((void)at::lookup_def(a, simple_name{"f"}), env::Unbound_name);
+  EXPECT_THROW((void)at::lookup_def(a, qualified_name{"M", "f"}), env::Unbound_module);
+}
+
+TEST(AlgoTypes, PrimitivesRecordElementsAndTheirEdges) {
+  at::algorithm a = at::create();
+  auto [d, a1] = at::add_definition(a, std::nullopt, std::vector<std::string>{"n"}, at::definition_kind::Sensor, "s");
+  auto [p, a2] = at::add_port(a1, std::nullopt, 0, "int", direction::Out, "o", std::nullopt, std::nullopt, at::Def{d});
+  auto [r, a3] = at::add_reference(a2, std::nullopt, std::nullopt, std::nullopt, 2, d, false, std::nullopt, "r");
+  EXPECT_EQ(at::get_def(a3, d).def_comment, "");
+  EXPECT_EQ(at::get_def(a3, d).def_params, std::vector<std::string>{"n"});
+  EXPECT_EQ(at::get_graph_elt(a3, at::elt_id_of_elt(a3, at::Port{p})), at::graph_elt{at::Port{p}});
+  EXPECT_EQ(at::get_succs(a3, at::Def{d}).size(), 1U);
+  EXPECT_EQ(at::get_preds(a3, at::Def{d}), (at::elt_edges{{at::Ref{r}, at::Reference{}}}));
+  EXPECT_EQ(at::referencers(a3, d), std::vector<at::ref_id>{r});
+  // The reference is nowhere contained yet.
+  EXPECT_EQ(failure_text([&] { (void)at::ref_container(a3, r); }), "Reference r has no container.");
+  EXPECT_FALSE(at::container(a3, at::Ref{r}));
+  // A second container is caught.
+  auto [e, a4] = at::add_definition(a3, std::nullopt, std::nullopt, at::definition_kind::Function, "e");
+  const at::algorithm a5 = at::add_edge(a4, at::Def{e}, at::Port{p}, at::Contain{});
+  EXPECT_EQ(failure_text([&] { (void)at::port_container(a5, p); }), "Port o has more than one container.");
+  // remove_edge takes the index back with the edge.
+  const at::algorithm a6 = at::remove_edge(a5, at::Def{e}, at::Port{p}, at::is_contain);
+  EXPECT_EQ(at::port_container(a6, p), at::graph_elt{at::Def{d}});
+  EXPECT_TRUE(at::ports(a6, at::graph_elt{at::Def{e}}).empty());
+  // The older versions are as they were.
+  EXPECT_TRUE(at::refs(a2).empty());
+  EXPECT_EQ(at::get_graph_elts(a3).size(), 3U);
+}
+
+TEST(AlgoTypes, ReferencedPortMessages) {
+  at::algorithm a = at::create();
+  const at::def_id g = def(a, "g");
+  const at::port_id gi = port(a, g, "i", direction::In);
+  const at::port_id gj = port(a, g, "j", direction::In);
+  EXPECT_EQ(problem_text([&] { (void)at::referenced_port(a, gi); }), "Port i: Port i does not reference any port.");
+  const at::def_id top = def(a, "top");
+  const at::ref_id r = ref(a, top, g, "r");
+  const at::port_id ri = rport(a, r, "i");
+  EXPECT_EQ(at::referenced_port(a, ri), gi);
+  a = at::add_edge(a, at::Port{ri}, at::Port{gj}, at::Reference{});
+  EXPECT_EQ(problem_text([&] { (void)at::referenced_port(a, ri); }),
+            "Port i: Port i does not reference a port or references more than one port.");
+}
+
+TEST(AlgoTypes, PortsAndElementsOfADefinition) {
+  at::algorithm a = at::create();
+  const at::def_id g = def(a, "g");
+  const at::port_id o1 = port(a, g, "o1", direction::Out);
+  const at::port_id i1 = port(a, g, "i1", direction::In);
+  const at::port_id o0 = port(a, g, "o0", direction::Out, "int", 0);
+  EXPECT_EQ(at::ports(a, at::graph_elt{at::Def{g}}, direction::Out), (std::vector<at::port_id>{o1, o0}));
+  EXPECT_EQ(at::ports_by_order(a, at::Def{g}, direction::Out), (std::vector<at::port_id>{o0, o1}));
+  EXPECT_EQ(at::ports(a, std::nullopt, direction::In), std::vector<at::port_id>{i1});
+  EXPECT_EQ(at::port_by_name(a, at::Def{g}, "i1"), i1);
+  EXPECT_FALSE(at::port_by_name(a, at::Def{g}, "zz"));
+
+  const at::def_id top = def(a, "top");
+  const at::port_id c = port(a, top, "c", direction::In);
+  const at::ref_id r1 = ref(a, top, g, "r1", at::cond{c, 1});
+  const at::ref_id r2 = ref(a, top, g, "r2", at::cond{c, 2});
+  const at::ref_id r3 = ref(a, top, g, "r3", at::cond{c, 1});
+  EXPECT_EQ(at::def_elts(a, top).second, (std::vector<at::ref_id>{r1, r2, r3}));
+  EXPECT_EQ(at::def_elts(a, top, std::optional<at::cond>(at::cond{c, 1})).second, (std::vector<at::ref_id>{r1, r3}));
+  EXPECT_TRUE(at::def_elts(a, top, std::optional<at::cond>()).second.empty());
+  EXPECT_EQ(at::def_elts(a, top).first, std::vector<at::port_id>{c});
+  EXPECT_EQ(at::ref_cond(a, r2), (at::cond{c, 2}));
+  EXPECT_EQ(at::def_conditions(a, top), (std::vector<at::cond>{{c, 1}, {c, 2}}));
+  EXPECT_EQ(at::defs_under_def(a, top), std::vector<at::def_id>{g});
+}
+
+TEST(AlgoTypes, Lookups) {
+  at::algorithm a = at::create();
+  const at::def_id g = def(a, "g");
+  const at::port_id gi = port(a, g, "i", direction::In);
+  const at::def_id top = def(a, "top");
+  const at::ref_id r = ref(a, top, g, "r");
+  const simple_name t{"top"};
+  EXPECT_EQ(at::lookup_def(a, simple_name{"g"}), g);
+  EXPECT_EQ(at::lookup_ref(a, t, "r"), r);
+  EXPECT_EQ(at::lookup_port(a, simple_name{"g"}, std::nullopt, "i"), gi);
+  EXPECT_EQ(at::lookup_port(a, t, std::string("r"), "i"), rport(a, r, "i"));
+  EXPECT_EQ(failure_text([&] { (void)at::lookup_ref(a, t, "x"); }), "Reference x not found in definition top.");
+  EXPECT_EQ(failure_text([&] { (void)at::lookup_ref(a, t, "r", std::optional<at::cond>(at::cond{gi, 1})); }),
+            "Reference r not found in definition top.");
+  EXPECT_EQ(failure_text([&] { (void)at::lookup_port(a, t, std::nullopt, "i"); }), "Port i not found in definition top.");
+  EXPECT_EQ(failure_text([&] { (void)at::lookup_port(a, t, std::string("r"), "z"); }),
+            "Port z not found in reference r of definition top.");
+}
+
+TEST(AlgoTypes, SortDefsByDep) {
+  at::algorithm a = at::create();
+  const at::def_id d1 = def(a, "d1");
+  const at::def_id d2 = def(a, "d2");
+  EXPECT_EQ(at::sort_defs_by_dep(a, {d1, d2}), (std::vector<at::def_id>{d1, d2}));
+  const at::def_id d3 = def(a, "d3");
+  const at::def_id d4 = def(a, "d4");
+  const at::def_id d5 = def(a, "d5");
+  ref(a, d3, d5, "x");
+  EXPECT_EQ(at::sort_defs_by_dep(a, {d3, d5}), (std::vector<at::def_id>{d5, d3}));
+  // d1 uses d3 (twice) and d4; d3 uses d5. Among the roots the greatest comes last after reversal.
+  ref(a, d1, d3, "y");
+  ref(a, d1, d3, "z");
+  ref(a, d1, d4, "w");
+  const std::vector<at::def_id> all{d1, d2, d3, d4, d5};
+  EXPECT_EQ(at::sort_defs_by_dep(a, all), (std::vector<at::def_id>{d5, d3, d4, d1, d2}));
+  // Instantiated definitions outside the list are not added.
+  EXPECT_EQ(at::sort_defs_by_dep(a, {d1}), std::vector<at::def_id>{d1});
+  // Definitions on a cycle of instantiations are left out.
+  ref(a, d5, d1, "back");
+  EXPECT_EQ(at::sort_defs_by_dep(a, all), std::vector<at::def_id>{d2});
+}
+
+// A module directory with lib.alg; the fake loader adds f(i -> o) and h using f, as the file would.
+struct Modules : ::testing::Test {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("algo_types_test_" + std::to_string(getpid()));
+  std::vector<std::string> loaded;
+  at::module_loader loader = [this](const std::vector<std::string>& dirs, const std::string& file,
+                                    const at::algorithm& a) {
+    loaded.push_back(file);
+    at::algorithm b = a;
+    const at::def_id f = def(b, "f");
+    port(b, f, "i", direction::In);
+    const at::def_id h = def(b, "h");
+    auto [ff, c] = at::load_lookup_def(b, dirs, loader, simple_name{"f"});
+    ref(c, h, ff, "x");
+    EXPECT_EQ(ff, f);
+    return c;
+  };
+  void SetUp() override {
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "lib.alg") << "";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+};
+
+TEST_F(Modules, LoadsAModuleOnceAndQualifiesItsDefinitions) {
+  at::algorithm a = at::create();
+  const at::def_id own_f = def(a, "f");
+  const std::vector<std::string> dirs{"/nonexistent", dir.string()};
+  auto [f, b] = at::load_lookup_def(a, dirs, loader, qualified_name{"Lib", "f"});
+  EXPECT_EQ(loaded, std::vector<std::string>{(dir / "lib.alg").string()});
+  EXPECT_NE(f, own_f);
+  EXPECT_EQ(at::get_def(b, f).def_name, base_types::qname(qualified_name{"Lib", "f"}));
+  EXPECT_EQ(algo_string::string_of_def(b, f), "Lib.f");
+  EXPECT_EQ(at::lookup_def(b, simple_name{"f"}), own_f);
+  EXPECT_THROW((void)at::lookup_def(b, simple_name{"h"}), env::Unbound_name);
+  // Already loaded: found without reading again.
+  auto [h, c] = at::load_lookup_def(b, dirs, loader, qualified_name{"Lib", "h"});
+  EXPECT_EQ(loaded.size(), 1U);
+  EXPECT_EQ(at::defs_under_def(c, h), std::vector<at::def_id>{f});
+  EXPECT_EQ(failure_text([&] { (void)at::load_lookup_def(c, dirs, loader, qualified_name{"Lib", "g"}); }),
+            "Definition Lib.g not found.");
+  EXPECT_EQ(failure_text([&] { (void)at::load_lookup_def(c, dirs, loader, simple_name{"g"}); }),
+            "Definition g not found.");
+  EXPECT_EQ(failure_text([&] { (void)at::load_lookup_def(c, dirs, loader, qualified_name{"Other", "g"}); }),
+            "Algorithm module Other not found.");
+  // Definitions of a module are never modified.
+  EXPECT_EQ(problem_text([&] { (void)at::modify_def(c, std::nullopt, std::vector<std::string>{"p"}, f); }),
+            "Def Lib.f: A definition belonging to a module cannot be modified.");
+  EXPECT_EQ(at::modify_def(c, std::nullopt, std::nullopt, f).defs.card(), c.defs.card());
+}
+
+}  // namespace
+}  // namespace cvn::algo_test
