@@ -1,0 +1,3 @@
+function b() {
+  in: int i
+}

@@ -1,0 +1,3 @@
+function p() {
+  let x = Pong.q ;
+}

@@ -1,0 +1,3 @@
+function q() {
+  let y = Ping.p ;
+}

@@ -1,0 +1,4 @@
+function q() {
+  in: int i;
+  out: float i;
+}

@@ -1,0 +1,6 @@
+function u() {
+  in: int i;
+  let y = Lib.g ;
+  let z = Other.h ;
+  i -> y.i, z.i;
+}
