@@ -1,6 +1,7 @@
 #pragma once
 // The application-file lexer (Cvn_lexer): turns a loaded text into the grammar's tokens and keeps the
 // current position for located problems.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,12 +13,14 @@ namespace cvn::cvn_lexer {
 
 struct file_input;
 
-/// What the scanner's rules update: the position after the last match and the position before it; and
-/// the file being read, for a scan of a file.
+/// What the scanner's rules update: the position after the last match and the offset where it began (a
+/// match never spans a counted line); the file being read, for a scan of a file; and the texts of the
+/// tokens that carry one.
 struct state {
   loc::position pos;
-  loc::position start;
+  std::int64_t start = 0;
   file_input* input = nullptr;
+  cvn_build::text_arena texts;
 };
 
 /// One scan over one text. The scanner itself stays behind this class.
@@ -37,10 +40,17 @@ class Cvn_lexer {
   Cvn_lexer(const Cvn_lexer&) = delete;
   Cvn_lexer& operator=(const Cvn_lexer&) = delete;
 
-  /// The next token, end of file once the text is used up. Throws loc::Problem "lexing: empty token" (a
-  /// character that starts no token) and "int_of_string" (an integer beyond the signed 63-bit range), both
-  /// located at the current position.
+  /// The next token's kind (end of file once the text is used up), its value and its location, as the
+  /// parser reads them. A token's text stays valid until release_texts() is called after a later token.
+  /// Throws loc::Problem "lexing: empty token" (a character that starts no token) and "int_of_string" (an
+  /// integer beyond the signed 63-bit range), both located at the current position.
+  int next(cvn_build::value& value, cvn_parser::span& where);
+
+  /// The next token as one symbol, as next() reads it.
   [[nodiscard]] cvn_parser::parser::symbol_type lexer();
+
+  /// Frees the texts of the tokens read before the last one, but for those that share its storage.
+  void release_texts();
 
   /// A token's or a symbol's location with the file name of this scan.
   [[nodiscard]] loc::location located(const cvn_parser::span& s) const;

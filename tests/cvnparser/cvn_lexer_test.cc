@@ -19,12 +19,12 @@ using cvn::cvn_parser::parser;
 // One token as text: the class and value for IDENT, STRING, INT and FLOAT, the token's own name otherwise.
 std::string show(const parser::symbol_type& t) {
   switch (t.kind()) {
-    case parser::symbol_kind::S_IDENT: return "IDENT(" + t.value.as<std::string>() + ")";
-    case parser::symbol_kind::S_STRING: return "STRING(" + t.value.as<std::string>() + ")";
-    case parser::symbol_kind::S_INT: return "INT(" + std::to_string(t.value.as<std::int64_t>()) + ")";
+    case parser::symbol_kind::S_IDENT: return "IDENT(" + t.value.str.str() + ")";
+    case parser::symbol_kind::S_STRING: return "STRING(" + t.value.str.str() + ")";
+    case parser::symbol_kind::S_INT: return "INT(" + std::to_string(t.value.integer) + ")";
     case parser::symbol_kind::S_FLOAT: {
       char buf[64];
-      std::snprintf(buf, sizeof buf, "FLOAT(%g)", t.value.as<double>());
+      std::snprintf(buf, sizeof buf, "FLOAT(%g)", t.value.real);
       return buf;
     }
     default: {
