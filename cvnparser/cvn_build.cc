@@ -38,6 +38,12 @@ cvn_types::cvn_file builder::finish() {
   return file;
 }
 
+text empty_text() {
+  // The size (zero) stands just before the text, as in an arena.
+  static constexpr char bytes[sizeof(std::size_t) + 1] = {};
+  return {bytes + sizeof(std::size_t)};
+}
+
 void text_arena::grow(std::size_t n) {
   chunk c{nullptr, std::max(n, chunk_size)};
   if (c.size == chunk_size && spare_.bytes) {

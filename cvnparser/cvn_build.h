@@ -127,13 +127,21 @@ class list_stack {
   std::size_t size_ = 0;
 };
 
-/// A token's text, held by a text_arena. Plain data, so that the parser copies it like a number.
+/// A token's text, held by a text_arena. One pointer, so that the parser copies it like a number: the size
+/// is stored just before the bytes.
 struct text {
   const char* data;
-  std::size_t size;
-  [[nodiscard]] std::string_view view() const { return {data, size}; }
-  [[nodiscard]] std::string str() const { return std::string(data, size); }
+  [[nodiscard]] std::size_t size() const {
+    std::size_t n;
+    std::memcpy(&n, data - sizeof n, sizeof n);
+    return n;
+  }
+  [[nodiscard]] std::string_view view() const { return {data, size()}; }
+  [[nodiscard]] std::string str() const { return std::string(data, size()); }
 };
+
+/// The empty text, held by no arena.
+[[nodiscard]] text empty_text();
 
 /// The texts of the tokens read so far, in chunks that never move: the lexer's own buffer is refilled as
 /// the file is read, while a token's text must stay until the rule that keeps it is reduced.
@@ -145,12 +153,14 @@ class text_arena {
 
   /// A copy of the `n` bytes at `p`, valid until a release() that drops its chunk.
   [[nodiscard]] text copy(const char* p, std::size_t n) {
-    if (n > left_) grow(n);
+    const std::size_t need = sizeof n + n;
+    if (need > left_) grow(need);
     char* d = next_;
-    if (n != 0) std::memcpy(d, p, n);
-    next_ += n;
-    left_ -= n;
-    return {d, n};
+    std::memcpy(d, &n, sizeof n);
+    if (n != 0) std::memcpy(d + sizeof n, p, n);
+    next_ += need;
+    left_ -= need;
+    return {d + sizeof n};
   }
 
   /// Forgets every text but those of the chunk in use, which holds at least the last text copied.
@@ -174,11 +184,8 @@ class text_arena {
   std::size_t held_ = 0;
 };
 
-/// Whether an optional integer was written, and its value.
-struct opt_int {
-  std::int64_t value;
-  bool present;
-};
+/// An optional integer: integers are signed 63-bit values, so the smallest 64-bit one marks an absent one.
+inline constexpr std::int64_t no_int = INT64_MIN;
 
 /// The media kinds of a media type definition, as the grammar carries them.
 enum class media_kind : std::uint8_t { SAMPP, SAMMP, RAM };
@@ -193,10 +200,11 @@ union value {
   double real;           // FLOAT
   std::size_t mark;      // where a list starts in its list_stack
   bool flag;             // whether an optional part was written, a boolean
-  opt_int rank;          // an optional rank
+  std::int64_t rank;     // an optional rank, no_int when absent
   media_kind kind;
 };
-static_assert(std::is_trivially_copyable_v<value> && std::is_trivially_default_constructible_v<value>);
+static_assert(std::is_trivially_copyable_v<value> && std::is_trivially_default_constructible_v<value> &&
+              sizeof(value) == 8);
 
 /// What the grammar's actions have collected so far: the finished top-level items and the lists still
 /// being parsed.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/loc.h"
 #include "cvnparser/cvn_parser.hh"
@@ -14,13 +15,15 @@ namespace cvn::cvn_lexer {
 struct file_input;
 
 /// What the scanner's rules update: the position after the last match and the offset where it began (a
-/// match never spans a counted line); the file being read, for a scan of a file; and the texts of the
-/// tokens that carry one.
+/// match never spans a counted line); the file being read, for a scan of a file; the texts of the tokens
+/// that carry one; and where the lines start, from line `first_line` on, to locate tokens by offset.
 struct state {
   loc::position pos;
   std::int64_t start = 0;
   file_input* input = nullptr;
   cvn_build::text_arena texts;
+  std::vector<std::int64_t> line_starts{0};
+  std::int64_t first_line = 1;
 };
 
 /// One scan over one text. The scanner itself stays behind this class.
@@ -41,7 +44,8 @@ class Cvn_lexer {
   Cvn_lexer& operator=(const Cvn_lexer&) = delete;
 
   /// The next token's kind (end of file once the text is used up), its value and its location, as the
-  /// parser reads them. A token's text stays valid until release_texts() is called after a later token.
+  /// parser reads them. A token's text and location stay valid until release() is called after a later
+  /// token.
   /// Throws loc::Problem "lexing: empty token" (a character that starts no token) and "int_of_string" (an
   /// integer beyond the signed 63-bit range), both located at the current position.
   int next(cvn_build::value& value, cvn_parser::span& where);
@@ -49,16 +53,19 @@ class Cvn_lexer {
   /// The next token as one symbol, as next() reads it.
   [[nodiscard]] cvn_parser::parser::symbol_type lexer();
 
-  /// Frees the texts of the tokens read before the last one, but for those that share its storage.
-  void release_texts();
+  /// Forgets what only the tokens before the last one read need: their texts (but for those that share
+  /// the last one's storage) and the starts of the lines before its line.
+  void release();
 
-  /// A token's or a symbol's location with the file name of this scan.
+  /// A token's or a symbol's location with the file name, lines and line starts of this scan.
   [[nodiscard]] loc::location located(const cvn_parser::span& s) const;
 
   /// The position just after the last token read.
   [[nodiscard]] const loc::position& current() const { return state_->pos; }
 
  private:
+  [[nodiscard]] loc::position position_at(std::int64_t offset) const;
+
   std::string text_;
   std::unique_ptr<file_input> input_;
   std::unique_ptr<state> state_;

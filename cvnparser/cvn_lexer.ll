@@ -250,7 +250,11 @@ EXPONENT e[+-]?{DIGITS}
 "+"       { return parser::token::TOK_PLUS; }
 "*"       { return parser::token::TOK_STAR; }
 [ \t\r]+  { }
-\n        { yyextra->pos.line += 1; yyextra->pos.bol = yyextra->pos.offset; }
+\n        {
+            yyextra->pos.line += 1;
+            yyextra->pos.bol = yyextra->pos.offset;
+            yyextra->line_starts.push_back(yyextra->pos.offset);
+          }
 "#"[^\n]* { return parser::token::TOK_COMMENT; }
 \"[^"]*\"* {
             /* The value drops the first and the last character of the lexeme; line feeds inside do not
@@ -308,8 +312,7 @@ Cvn_lexer::~Cvn_lexer() { cvnyylex_destroy(static_cast<yyscan_t>(scanner_)); }
 
 int Cvn_lexer::next(cvn_build::value& value, cvn_parser::span& where) {
   const int kind = cvnyylex(&value, static_cast<yyscan_t>(scanner_));
-  const loc::position& p = state_->pos;
-  where = {{p.line, p.bol, state_->start}, {p.line, p.bol, p.offset}};
+  where = {state_->start, state_->pos.offset};
   return kind;
 }
 
@@ -320,11 +323,31 @@ parser::symbol_type Cvn_lexer::lexer() {
   return t;
 }
 
-void Cvn_lexer::release_texts() { state_->texts.release(); }
+void Cvn_lexer::release() {
+  state_->texts.release();
+  // The lines before the last token's own line.
+  auto& starts = state_->line_starts;
+  const auto after = std::upper_bound(starts.begin(), starts.end(), state_->start);
+  if (after == starts.begin()) return;
+  state_->first_line += (after - 1) - starts.begin();
+  starts.erase(starts.begin(), after - 1);
+}
+
+loc::position Cvn_lexer::position_at(std::int64_t offset) const {
+  // The line is the last one starting at or before the offset: for the positions the grammar locates,
+  // mostly the last line or one just before it.
+  const auto& starts = state_->line_starts;
+  auto line = starts.end() - 1;
+  if (*line > offset) {
+    const auto after = std::upper_bound(starts.begin(), starts.end(), offset);
+    if (after == starts.begin()) base_types::internal_error("Cvn_lexer: offset before the lines kept");
+    line = after - 1;
+  }
+  return {state_->pos.file, state_->first_line + (line - starts.begin()), *line, offset};
+}
 
 loc::location Cvn_lexer::located(const cvn_parser::span& s) const {
-  const std::string_view file = state_->pos.file;
-  return {{file, s.begin.line, s.begin.bol, s.begin.offset}, {file, s.end.line, s.end.bol, s.end.offset}};
+  return {position_at(s.begin), position_at(s.end)};
 }
 
 }  // namespace cvn::cvn_lexer
