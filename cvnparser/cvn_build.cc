@@ -38,6 +38,50 @@ cvn_types::cvn_file builder::finish() {
   return file;
 }
 
+text empty_text() {
+  // The size (zero) stands just before the text, as in an arena.
+  static constexpr char bytes[sizeof(std::size_t) + 1] = {};
+  return {bytes + sizeof(std::size_t)};
+}
+
+void text_arena::grow(std::size_t n) {
+  chunk c{nullptr, std::max(n, chunk_size)};
+  if (c.size == chunk_size && spare_.bytes) {
+    c = std::move(spare_);
+    spare_ = chunk{nullptr, 0};
+  } else {
+    c.bytes = std::make_unique_for_overwrite<char[]>(c.size);
+    held_ += c.size;
+  }
+  next_ = c.bytes.get();
+  left_ = c.size;
+  chunks_.push_back(std::move(c));
+}
+
+void text_arena::release() {
+  if (chunks_.size() < 2) return;
+  chunk last = std::move(chunks_.back());
+  chunks_.pop_back();
+  for (auto& c : chunks_) {
+    if (c.size == chunk_size && !spare_.bytes) {
+      spare_ = std::move(c);
+    } else {
+      held_ -= c.size;
+    }
+  }
+  chunks_.clear();
+  chunks_.push_back(std::move(last));
+}
+
+arch_types::bus_kind bus_kind_of(media_kind k) {
+  switch (k) {
+    case media_kind::SAMPP: return arch_types::SAMPP{};
+    case media_kind::SAMMP: return arch_types::SAMMP{false};
+    case media_kind::RAM: break;
+  }
+  return arch_types::RAM{};
+}
+
 void reject(const loc::location& where, std::string_view construct) {
   loc::raise_problem(where, "Unsupported construct: " + std::string(construct));
 }

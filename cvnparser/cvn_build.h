@@ -1,11 +1,14 @@
 #pragma once
 // What the grammar's actions build, kept out of the generated parser so that tests can call it.
 #include <algorithm>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -123,6 +126,85 @@ class list_stack {
   std::vector<block_type> blocks_;
   std::size_t size_ = 0;
 };
+
+/// A token's text, held by a text_arena. One pointer, so that the parser copies it like a number: the size
+/// is stored just before the bytes.
+struct text {
+  const char* data;
+  [[nodiscard]] std::size_t size() const {
+    std::size_t n;
+    std::memcpy(&n, data - sizeof n, sizeof n);
+    return n;
+  }
+  [[nodiscard]] std::string_view view() const { return {data, size()}; }
+  [[nodiscard]] std::string str() const { return std::string(data, size()); }
+};
+
+/// The empty text, held by no arena.
+[[nodiscard]] text empty_text();
+
+/// The texts of the tokens read so far, in chunks that never move: the lexer's own buffer is refilled as
+/// the file is read, while a token's text must stay until the rule that keeps it is reduced.
+class text_arena {
+ public:
+  text_arena() = default;
+  text_arena(const text_arena&) = delete;
+  text_arena& operator=(const text_arena&) = delete;
+
+  /// A copy of the `n` bytes at `p`, valid until a release() that drops its chunk.
+  [[nodiscard]] text copy(const char* p, std::size_t n) {
+    const std::size_t need = sizeof n + n;
+    if (need > left_) grow(need);
+    char* d = next_;
+    std::memcpy(d, &n, sizeof n);
+    if (n != 0) std::memcpy(d + sizeof n, p, n);
+    next_ += need;
+    left_ -= need;
+    return {d + sizeof n};
+  }
+
+  /// Forgets every text but those of the chunk in use, which holds at least the last text copied.
+  void release();
+
+  /// Bytes held in chunks (for tests).
+  [[nodiscard]] std::size_t held() const { return held_; }
+
+ private:
+  static constexpr std::size_t chunk_size = std::size_t{1} << 16;
+  void grow(std::size_t n);
+
+  struct chunk {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size;
+  };
+  std::vector<chunk> chunks_;  // the last one is in use
+  chunk spare_{nullptr, 0};    // a released chunk of the usual size, reused before allocating
+  char* next_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t held_ = 0;
+};
+
+/// An optional integer: integers are signed 63-bit values, so the smallest 64-bit one marks an absent one.
+inline constexpr std::int64_t no_int = INT64_MIN;
+
+/// The media kinds of a media type definition, as the grammar carries them.
+enum class media_kind : std::uint8_t { SAMPP, SAMMP, RAM };
+[[nodiscard]] arch_types::bus_kind bus_kind_of(media_kind k);
+
+/// The semantic value of a grammar symbol. Lists, expressions and names wait on the builder's stacks, and
+/// token texts in a text_arena: what remains is small and trivially copied, so that the parser moves its
+/// symbols as plain bytes.
+union value {
+  text str;              // IDENT, STRING, a description
+  std::int64_t integer;  // INT, an integer
+  double real;           // FLOAT
+  std::size_t mark;      // where a list starts in its list_stack
+  bool flag;             // whether an optional part was written, a boolean
+  std::int64_t rank;     // an optional rank, no_int when absent
+  media_kind kind;
+};
+static_assert(std::is_trivially_copyable_v<value> && std::is_trivially_default_constructible_v<value> &&
+              sizeof(value) == 8);
 
 /// What the grammar's actions have collected so far: the finished top-level items and the lists still
 /// being parsed.

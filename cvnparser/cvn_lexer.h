@@ -1,9 +1,11 @@
 #pragma once
 // The application-file lexer (Cvn_lexer): turns a loaded text into the grammar's tokens and keeps the
 // current position for located problems.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/loc.h"
 #include "cvnparser/cvn_parser.hh"
@@ -12,12 +14,16 @@ namespace cvn::cvn_lexer {
 
 struct file_input;
 
-/// What the scanner's rules update: the position after the last match and the position before it; and
-/// the file being read, for a scan of a file.
+/// What the scanner's rules update: the position after the last match and the offset where it began (a
+/// match never spans a counted line); the file being read, for a scan of a file; the texts of the tokens
+/// that carry one; and where the lines start, from line `first_line` on, to locate tokens by offset.
 struct state {
   loc::position pos;
-  loc::position start;
+  std::int64_t start = 0;
   file_input* input = nullptr;
+  cvn_build::text_arena texts;
+  std::vector<std::int64_t> line_starts{0};
+  std::int64_t first_line = 1;
 };
 
 /// One scan over one text. The scanner itself stays behind this class.
@@ -37,18 +43,29 @@ class Cvn_lexer {
   Cvn_lexer(const Cvn_lexer&) = delete;
   Cvn_lexer& operator=(const Cvn_lexer&) = delete;
 
-  /// The next token, end of file once the text is used up. Throws loc::Problem "lexing: empty token" (a
-  /// character that starts no token) and "int_of_string" (an integer beyond the signed 63-bit range), both
-  /// located at the current position.
+  /// The next token's kind (end of file once the text is used up), its value and its location, as the
+  /// parser reads them. A token's text and location stay valid until release() is called after a later
+  /// token.
+  /// Throws loc::Problem "lexing: empty token" (a character that starts no token) and "int_of_string" (an
+  /// integer beyond the signed 63-bit range), both located at the current position.
+  int next(cvn_build::value& value, cvn_parser::span& where);
+
+  /// The next token as one symbol, as next() reads it.
   [[nodiscard]] cvn_parser::parser::symbol_type lexer();
 
-  /// A token's or a symbol's location with the file name of this scan.
+  /// Forgets what only the tokens before the last one read need: their texts (but for those that share
+  /// the last one's storage) and the starts of the lines before its line.
+  void release();
+
+  /// A token's or a symbol's location with the file name, lines and line starts of this scan.
   [[nodiscard]] loc::location located(const cvn_parser::span& s) const;
 
   /// The position just after the last token read.
   [[nodiscard]] const loc::position& current() const { return state_->pos; }
 
  private:
+  [[nodiscard]] loc::position position_at(std::int64_t offset) const;
+
   std::string text_;
   std::unique_ptr<file_input> input_;
   std::unique_ptr<state> state_;

@@ -96,18 +96,15 @@ struct file_input {
 #define YY_INPUT(buf, result, max_size) \
   result = static_cast<int>(yyextra->input->read(buf, static_cast<std::size_t>(max_size)));
 
-#define YY_DECL parser::symbol_type cvnyylex(yyscan_t yyscanner)
-/* Every match moves the position past its lexeme; `start` keeps where the match began. */
+#define YY_DECL int cvnyylex(cvn::cvn_build::value* yylval, yyscan_t yyscanner)
+/* Every match moves the position past its lexeme; `start` keeps the offset where the match began (on the
+   same line: only the line feed rule counts lines, after its match). */
 #define YY_USER_ACTION \
-  yyextra->start = yyextra->pos; \
+  yyextra->start = yyextra->pos.offset; \
   yyextra->pos.offset += yyleng;
 #define YY_FATAL_ERROR(msg) cvn::base_types::internal_error(msg)
 
 namespace {
-
-cvn::cvn_parser::point point_of(const cvn::loc::position& p) { return {p.line, p.bol, p.offset}; }
-
-cvn::cvn_parser::span token_loc(const cvn::cvn_lexer::state& s) { return {point_of(s.start), point_of(s.pos)}; }
 
 /// The keyword's token, or 0 for a plain identifier.
 parser::token_kind_type keyword(std::string_view word) {
@@ -226,58 +223,65 @@ EXPONENT e[+-]?{DIGITS}
 
 %%
 
-<<EOF>>   { return parser::make_YYEOF({point_of(yyextra->pos), point_of(yyextra->pos)}); }
-"->"      { return parser::make_ARROW(token_loc(*yyextra)); }
-"<-"      { return parser::make_LARROW(token_loc(*yyextra)); }
-"\\"      { return parser::make_BACKSLASH(token_loc(*yyextra)); }
-"?"       { return parser::make_QUESTION(token_loc(*yyextra)); }
-"!"       { return parser::make_BANG(token_loc(*yyextra)); }
-"@"       { return parser::make_AT(token_loc(*yyextra)); }
-"="       { return parser::make_EQUAL(token_loc(*yyextra)); }
-"/"       { return parser::make_SLASH(token_loc(*yyextra)); }
-"-"       { return parser::make_MINUS(token_loc(*yyextra)); }
-"|"       { return parser::make_BAR(token_loc(*yyextra)); }
-"["       { return parser::make_LBRACKET(token_loc(*yyextra)); }
-"]"       { return parser::make_RBRACKET(token_loc(*yyextra)); }
-"<"       { return parser::make_LT(token_loc(*yyextra)); }
-">"       { return parser::make_GT(token_loc(*yyextra)); }
-"{"       { return parser::make_LBRACE(token_loc(*yyextra)); }
-"}"       { return parser::make_RBRACE(token_loc(*yyextra)); }
-"("       { return parser::make_LPAREN(token_loc(*yyextra)); }
-")"       { return parser::make_RPAREN(token_loc(*yyextra)); }
-"&"       { return parser::make_AMP(token_loc(*yyextra)); }
-":"       { return parser::make_COLON(token_loc(*yyextra)); }
-","       { return parser::make_COMMA(token_loc(*yyextra)); }
-";"       { return parser::make_SEMI(token_loc(*yyextra)); }
-"."       { return parser::make_DOT(token_loc(*yyextra)); }
-"+"       { return parser::make_PLUS(token_loc(*yyextra)); }
-"*"       { return parser::make_STAR(token_loc(*yyextra)); }
+<<EOF>>   { yyextra->start = yyextra->pos.offset; return parser::token::TOK_YYEOF; }
+"->"      { return parser::token::TOK_ARROW; }
+"<-"      { return parser::token::TOK_LARROW; }
+"\\"      { return parser::token::TOK_BACKSLASH; }
+"?"       { return parser::token::TOK_QUESTION; }
+"!"       { return parser::token::TOK_BANG; }
+"@"       { return parser::token::TOK_AT; }
+"="       { return parser::token::TOK_EQUAL; }
+"/"       { return parser::token::TOK_SLASH; }
+"-"       { return parser::token::TOK_MINUS; }
+"|"       { return parser::token::TOK_BAR; }
+"["       { return parser::token::TOK_LBRACKET; }
+"]"       { return parser::token::TOK_RBRACKET; }
+"<"       { return parser::token::TOK_LT; }
+">"       { return parser::token::TOK_GT; }
+"{"       { return parser::token::TOK_LBRACE; }
+"}"       { return parser::token::TOK_RBRACE; }
+"("       { return parser::token::TOK_LPAREN; }
+")"       { return parser::token::TOK_RPAREN; }
+"&"       { return parser::token::TOK_AMP; }
+":"       { return parser::token::TOK_COLON; }
+","       { return parser::token::TOK_COMMA; }
+";"       { return parser::token::TOK_SEMI; }
+"."       { return parser::token::TOK_DOT; }
+"+"       { return parser::token::TOK_PLUS; }
+"*"       { return parser::token::TOK_STAR; }
 [ \t\r]+  { }
-\n        { yyextra->pos.line += 1; yyextra->pos.bol = yyextra->pos.offset; }
-"#"[^\n]* { return parser::make_COMMENT(token_loc(*yyextra)); }
+\n        {
+            yyextra->pos.line += 1;
+            yyextra->pos.bol = yyextra->pos.offset;
+            yyextra->line_starts.push_back(yyextra->pos.offset);
+          }
+"#"[^\n]* { return parser::token::TOK_COMMENT; }
 \"[^"]*\"* {
             /* The value drops the first and the last character of the lexeme; line feeds inside do not
                count as lines. A lone quote at the end of the input has no such value. */
             if (yyleng < 2) cvn::loc::raise_problem({yyextra->pos, yyextra->pos}, "lexing: empty token");
-            return parser::make_STRING(std::string(yytext + 1, static_cast<std::size_t>(yyleng) - 2),
-                                       token_loc(*yyextra));
+            yylval->str = yyextra->texts.copy(yytext + 1, static_cast<std::size_t>(yyleng) - 2);
+            return parser::token::TOK_STRING;
           }
 [A-Za-z_][A-Za-z0-9_\-]* {
             const auto k = keyword(std::string_view(yytext, static_cast<std::size_t>(yyleng)));
-            if (k != parser::token::TOK_YYEMPTY) return parser::symbol_type(k, token_loc(*yyextra));
-            return parser::make_IDENT(std::string(yytext, static_cast<std::size_t>(yyleng)), token_loc(*yyextra));
+            if (k != parser::token::TOK_YYEMPTY) return k;
+            yylval->str = yyextra->texts.copy(yytext, static_cast<std::size_t>(yyleng));
+            return parser::token::TOK_IDENT;
           }
 [+-]?{DIGITS} {
-            return parser::make_INT(int_of_lexeme(yytext, static_cast<std::size_t>(yyleng), yyextra->pos),
-                                    token_loc(*yyextra));
+            yylval->integer = int_of_lexeme(yytext, static_cast<std::size_t>(yyleng), yyextra->pos);
+            return parser::token::TOK_INT;
           }
 [+-]?{DIGITS}("."[0-9]*{EXPONENT}?|{EXPONENT}) {
             // yytext is NUL-terminated during the action; no locale is ever set, so "." is the point.
-            return parser::make_FLOAT(std::strtod(yytext, nullptr), token_loc(*yyextra));
+            yylval->real = std::strtod(yytext, nullptr);
+            return parser::token::TOK_FLOAT;
           }
 .         {
             /* Starts no token: located before the character, where the lexer stands. */
-            cvn::loc::raise_problem({yyextra->start, yyextra->start}, "lexing: empty token");
+            const cvn::loc::position here{yyextra->pos.file, yyextra->pos.line, yyextra->pos.bol, yyextra->start};
+            cvn::loc::raise_problem({here, here}, "lexing: empty token");
           }
 
 %%
@@ -287,7 +291,7 @@ namespace cvn::cvn_lexer {
 Cvn_lexer::Cvn_lexer(std::string text, std::string_view file_name)
     : text_(std::move(text)), state_(std::make_unique<state>()) {
   state_->pos = loc::position{loc::intern(file_name), 1, 0, 0};
-  state_->start = state_->pos;
+  state_->start = 0;
   if (cvnyylex_init_extra(state_.get(), &scanner_) != 0) base_types::internal_error("Cvn_lexer: no scanner");
   // Scanned in place: the two end-of-buffer marks are appended instead of copying the whole text.
   text_.append(2, '\0');
@@ -297,7 +301,7 @@ Cvn_lexer::Cvn_lexer(std::string text, std::string_view file_name)
 Cvn_lexer::Cvn_lexer(from_file_t, const std::string& file_name)
     : input_(std::make_unique<file_input>(file_name)), state_(std::make_unique<state>()) {
   state_->pos = loc::position{loc::intern(file_name), 1, 0, 0};
-  state_->start = state_->pos;
+  state_->start = 0;
   state_->input = input_.get();
   if (cvnyylex_init_extra(state_.get(), &scanner_) != 0) base_types::internal_error("Cvn_lexer: no scanner");
   const auto scanner = static_cast<yyscan_t>(scanner_);
@@ -306,11 +310,44 @@ Cvn_lexer::Cvn_lexer(from_file_t, const std::string& file_name)
 
 Cvn_lexer::~Cvn_lexer() { cvnyylex_destroy(static_cast<yyscan_t>(scanner_)); }
 
-parser::symbol_type Cvn_lexer::lexer() { return cvnyylex(static_cast<yyscan_t>(scanner_)); }
+int Cvn_lexer::next(cvn_build::value& value, cvn_parser::span& where) {
+  const int kind = cvnyylex(&value, static_cast<yyscan_t>(scanner_));
+  where = {state_->start, state_->pos.offset};
+  return kind;
+}
+
+parser::symbol_type Cvn_lexer::lexer() {
+  parser::symbol_type t;
+  // Token kinds are symbol kinds (api.token.raw).
+  t.kind_ = static_cast<parser::symbol_kind_type>(next(t.value, t.location));
+  return t;
+}
+
+void Cvn_lexer::release() {
+  state_->texts.release();
+  // The lines before the last token's own line.
+  auto& starts = state_->line_starts;
+  const auto after = std::upper_bound(starts.begin(), starts.end(), state_->start);
+  if (after == starts.begin()) return;
+  state_->first_line += (after - 1) - starts.begin();
+  starts.erase(starts.begin(), after - 1);
+}
+
+loc::position Cvn_lexer::position_at(std::int64_t offset) const {
+  // The line is the last one starting at or before the offset: for the positions the grammar locates,
+  // mostly the last line or one just before it.
+  const auto& starts = state_->line_starts;
+  auto line = starts.end() - 1;
+  if (*line > offset) {
+    const auto after = std::upper_bound(starts.begin(), starts.end(), offset);
+    if (after == starts.begin()) base_types::internal_error("Cvn_lexer: offset before the lines kept");
+    line = after - 1;
+  }
+  return {state_->pos.file, state_->first_line + (line - starts.begin()), *line, offset};
+}
 
 loc::location Cvn_lexer::located(const cvn_parser::span& s) const {
-  const std::string_view file = state_->pos.file;
-  return {{file, s.begin.line, s.begin.bol, s.begin.offset}, {file, s.end.line, s.end.bol, s.end.offset}};
+  return {position_at(s.begin), position_at(s.end)};
 }
 
 }  // namespace cvn::cvn_lexer

@@ -10,6 +10,13 @@ bison_target(cvn_parser ${PROJECT_SOURCE_DIR}/cvnparser/cvn_parser.yy ${CVN_PARS
 flex_target(cvn_lexer ${PROJECT_SOURCE_DIR}/cvnparser/cvn_lexer.ll ${CVN_PARSER_OUT}/cvn_lexer.cc)
 add_flex_bison_dependency(cvn_lexer cvn_parser)
 
+# GCC's default inlining budget leaves the parser's stack operations as calls, a good part of the cost of
+# each shift and reduction; the generated parser may grow instead.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set_source_files_properties(${CVN_PARSER_OUT}/cvn_parser.cc PROPERTIES COMPILE_OPTIONS
+    "--param=inline-unit-growth=400;--param=large-function-growth=1000;--param=max-inline-insns-single=1000;--param=max-inline-insns-auto=200")
+endif()
+
 add_library(cvn_cvnparser_generated OBJECT ${BISON_cvn_parser_OUTPUTS} ${FLEX_cvn_lexer_OUTPUTS})
 target_include_directories(cvn_cvnparser_generated PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
 target_compile_options(cvn_cvnparser_generated PRIVATE ${CVN_GENERATED_WARNINGS})

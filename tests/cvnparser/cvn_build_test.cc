@@ -65,4 +65,29 @@ TEST(ListStack, ADroppedListLeavesNothingInTheBlocksItUsed) {
   EXPECT_EQ(texts(s.take(0)), (std::vector<std::string>{"a", "b", "x", "y", "z", "w"}));
 }
 
+TEST(TextArena, TextsStayWhereTheyAreUntilTheirChunkIsReleased) {
+  cvn::cvn_build::text_arena arena;
+  const auto empty = arena.copy("", 0);
+  EXPECT_EQ(empty.size(), 0u);
+  EXPECT_EQ(cvn::cvn_build::empty_text().view(), "");
+  std::vector<cvn::cvn_build::text> kept;
+  std::vector<std::string> expected;
+  // Many chunks' worth, with a text larger than a chunk among them.
+  for (int i = 0; i < 20000; ++i) {
+    const std::string t = i == 7000 ? std::string(200000, 'x') : "name" + std::to_string(i);
+    kept.push_back(arena.copy(t.data(), t.size()));
+    expected.push_back(t);
+  }
+  for (std::size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i].view(), expected[i]) << i;
+  const std::size_t before = arena.held();
+  arena.release();
+  // The last text survives, and so does the arena: new texts are still right.
+  EXPECT_EQ(kept.back().view(), expected.back());
+  EXPECT_LT(arena.held(), before);
+  const auto again = arena.copy("again", 5);
+  EXPECT_EQ(again.view(), "again");
+  EXPECT_EQ(again.str(), "again");
+  EXPECT_EQ(kept.back().view(), expected.back());
+}
+
 }  // namespace

@@ -19,12 +19,12 @@ using cvn::cvn_parser::parser;
 // One token as text: the class and value for IDENT, STRING, INT and FLOAT, the token's own name otherwise.
 std::string show(const parser::symbol_type& t) {
   switch (t.kind()) {
-    case parser::symbol_kind::S_IDENT: return "IDENT(" + t.value.as<std::string>() + ")";
-    case parser::symbol_kind::S_STRING: return "STRING(" + t.value.as<std::string>() + ")";
-    case parser::symbol_kind::S_INT: return "INT(" + std::to_string(t.value.as<std::int64_t>()) + ")";
+    case parser::symbol_kind::S_IDENT: return "IDENT(" + t.value.str.str() + ")";
+    case parser::symbol_kind::S_STRING: return "STRING(" + t.value.str.str() + ")";
+    case parser::symbol_kind::S_INT: return "INT(" + std::to_string(t.value.integer) + ")";
     case parser::symbol_kind::S_FLOAT: {
       char buf[64];
-      std::snprintf(buf, sizeof buf, "FLOAT(%g)", t.value.as<double>());
+      std::snprintf(buf, sizeof buf, "FLOAT(%g)", t.value.real);
       return buf;
     }
     default: {
@@ -110,7 +110,7 @@ TEST(CvnLexer, PositionsCountLinesButNotLineFeedsInStrings) {
   const auto ab = lexer.lexer();
   EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(ab.location)), "File \"dir/t.cvn\", line 1, characters 0-2:\n");
   const auto cd = lexer.lexer();
-  EXPECT_EQ(cd.location.begin.offset, 5);
+  EXPECT_EQ(cd.location.begin, 5);
   EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(cd.location)), "File \"dir/t.cvn\", line 2, characters 2-4:\n");
   const auto str = lexer.lexer();  // spans a line feed that is not counted
   EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(str.location)), "File \"dir/t.cvn\", line 2, characters 5-10:\n");
@@ -122,6 +122,31 @@ TEST(CvnLexer, PositionsCountLinesButNotLineFeedsInStrings) {
   EXPECT_EQ(lexer.current().line, 3);
   EXPECT_EQ(lexer.current().bol, 16);
   EXPECT_EQ(lexer.current().offset, 16);
+}
+
+// After a release, the last token and those after it are still located on their own lines.
+TEST(CvnLexer, TokensAfterAReleaseKeepTheirLines) {
+  Cvn_lexer lexer("a\nb\n\n  c \"s\nt\" d\ne", "t.cvn");
+  for (int i = 0; i < 2; ++i) (void)lexer.lexer();
+  const auto c = lexer.lexer();
+  lexer.release();
+  EXPECT_EQ(c.value.str.view(), "c");
+  EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(c.location)), "File \"t.cvn\", line 4, characters 2-3:\n");
+  const auto s = lexer.lexer();
+  const auto d = lexer.lexer();
+  EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(s.location)), "File \"t.cvn\", line 4, characters 4-9:\n");
+  EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(d.location)), "File \"t.cvn\", line 4, characters 10-11:\n");
+  lexer.release();
+  const auto e = lexer.lexer();
+  EXPECT_EQ(e.value.str.view(), "e");
+  EXPECT_EQ(cvn::loc::string_of_loc(lexer.located(e.location)), "File \"t.cvn\", line 5, characters 0-1:\n");
+  // A span across lines, from a token kept by the release to the last one.
+  const auto span = lexer.located({d.location.begin, e.location.end});
+  EXPECT_EQ(cvn::loc::string_of_loc(span), "File \"t.cvn\", line 4, characters 10-13:\n");
+  EXPECT_EQ(span.begin.bol, 5);
+  EXPECT_EQ(span.end.line, 5);
+  EXPECT_EQ(span.end.bol, 17);
+  EXPECT_EQ(span.end.offset, 18);
 }
 
 TEST(CvnLexer, CharactersThatStartNoTokenFailAtTheirOwnPosition) {
@@ -150,8 +175,9 @@ std::string lex_located(Cvn_lexer& lexer) {
   std::string out;
   for (;;) {
     const auto t = lexer.lexer();
-    out += show(t) + "@" + std::to_string(t.location.begin.offset) + "-" + std::to_string(t.location.end.offset) +
-           ":" + std::to_string(t.location.end.line) + "/" + std::to_string(t.location.end.bol) + " ";
+    const auto where = lexer.located(t.location);
+    out += show(t) + "@" + std::to_string(where.begin.offset) + "-" + std::to_string(where.end.offset) + ":" +
+           std::to_string(where.end.line) + "/" + std::to_string(where.end.bol) + " ";
     if (t.kind() == parser::symbol_kind::S_YYEOF) return out;
   }
 }

@@ -131,6 +131,38 @@ TEST(CvnParser, ExpressionsAreLocatedOnTheirWholeText) {
   EXPECT_EQ(cvn::loc::string_of_loc(product.right.where()), "File \"t.cvn\", line 1, characters 28-29:\n");
 }
 
+// Token texts and line starts are released after each item: what a later item keeps or locates must not
+// depend on them, also with texts larger than the lexer's storage chunks.
+TEST(CvnParser, ManyItemsKeepTheirTextsAndLocations) {
+  const std::string long_name(70000, 'n');
+  const std::string long_description(150000, 'd');
+  std::string text;
+  for (int i = 0; i < 3000; ++i)
+    text += "def sensor s" + std::to_string(i) + " :\n  ! int [w" + std::to_string(i) + "] o ;\n";
+  text += "def sensor " + long_name + " :\n  ! int\n  [\n   (x)\n   + 1] o ;\n  description : \"" + long_description +
+          "\"\n";
+  const cvn_file f = parse_cvn_string(text, "t.cvn");
+  ASSERT_EQ(f.cvn_algos.size(), 3001u);
+  for (int i = 0; i < 3000; i += 997) {
+    const auto& d = f.cvn_algos[static_cast<std::size_t>(i)];
+    EXPECT_EQ(show(d.cd_name), "s" + std::to_string(i));
+    const auto& dim = *d.cd_ports.at(0).cp_dim;
+    EXPECT_EQ(show(dim), "w" + std::to_string(i));
+    EXPECT_EQ(dim.where().begin.line, 2 * i + 2);
+  }
+  const auto& last = f.cvn_algos.back();
+  EXPECT_EQ(show(last.cd_name), long_name);
+  EXPECT_EQ(last.cd_description, long_description);
+  const auto& sum = *last.cd_ports.at(0).cp_dim;
+  EXPECT_EQ(show(sum), "(x + 1)");
+  // From "(x)" on line 6004 to "1" on line 6005 (the line feed after "(x)" counts as a character).
+  EXPECT_EQ(cvn::loc::string_of_loc(sum.where()), "File \"t.cvn\", line 6004, characters 3-13:\n");
+  EXPECT_EQ(sum.where().end.line, 6005);
+  EXPECT_EQ(sum.where().end.offset - sum.where().end.bol, 6);
+  EXPECT_EQ(failure(text + "def sensor t :\n ! int [1e300] o ;"),
+            "File \"t.cvn\", line 6008, characters 8-13:\nError: Floating-point number out of the integer range");
+}
+
 TEST(CvnParser, FloatsWithoutAnIntegerAreRefused) {
   EXPECT_EQ(failure("def sensor s : ! int [1e300] o ;"),
             "File \"t.cvn\", line 1, characters 22-27:\nError: Floating-point number out of the integer range");
