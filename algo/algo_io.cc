@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "algo/algo_lang_parser.h"
@@ -31,16 +32,6 @@ std::string join_strings(const std::vector<std::string>& xs, const char* sep) {
 }
 
 std::string string_of_params(const definition& def) { return join_strings(def.def_params, ", "); }
-
-// A port of the definition by its name, a port of a reference as "ref.port".
-void append_end(std::string& out, const algorithm& a, port_id p) {
-  if (const auto owner = algo_types::container(a, Port{p}))
-    if (const auto* r = std::get_if<Ref>(&*owner)) {
-      out += get_ref(a, r->id).ref_name;
-      out += '.';
-    }
-  out += get_port(a, p).port_name;
-}
 
 std::string string_of_options(const algorithm& a, const reference& r) {
   std::vector<std::string> opts;
@@ -122,11 +113,31 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
   }
   const std::size_t ref_groups = groups.size();
 
-  const auto reached_cond = [&](port_id t) -> std::optional<cond> {
-    if (const auto owner = algo_types::container(a, Port{t}))
-      if (const auto* r = std::get_if<Ref>(&*owner)) return ref_cond(a, r->id);
-    return std::nullopt;
+  // The ports of the definition's references, each with its reference and that reference's group, read
+  // once here so that no edge looks its ends up in the model again.
+  struct owner {
+    const reference* ref;
+    std::size_t group;
   };
+  std::unordered_map<std::int64_t, owner> owners;
+  std::vector<std::pair<std::vector<port_id>, std::size_t>> outputs;  // per reference, by order
+  for (std::size_t g = 0; g < ref_groups; ++g)
+    for (ref_id r : groups[g].refs) {
+      const reference* x = &get_ref(a, r);
+      std::vector<port_id> outs;
+      for (port_id p : ports(a, Ref{r})) {
+        owners.emplace(p.value, owner{x, g});
+        if (get_port(a, p).port_dir == direction::Out) outs.push_back(p);
+      }
+      std::stable_sort(outs.begin(), outs.end(),
+                       [&](port_id u, port_id v) { return get_port(a, u).port_order < get_port(a, v).port_order; });
+      outputs.emplace_back(std::move(outs), g);
+    }
+  const auto owner_of = [&](port_id p) -> const owner* {
+    const auto it = owners.find(p.value);
+    return it == owners.end() ? nullptr : &it->second;
+  };
+
   // Every Data edge leaving s, with the group it belongs to: the first condition known of `first` (the
   // edge's own for a port of the definition, the source reference's for a reference port), the edge's,
   // the reached reference's; two different ones cannot both hold.
@@ -136,8 +147,10 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
       if (data == nullptr) continue;
       const auto* t = std::get_if<Port>(&a.elts.get(k));
       if (t == nullptr) continue;
+      std::optional<cond> reached;
+      if (const owner* o = owner_of(t->id)) reached = groups[o->group].condition;
       std::optional<cond> c = first;
-      for (const std::optional<cond>& other : {data->condition, reached_cond(t->id)}) {
+      for (const std::optional<cond>& other : {data->condition, reached}) {
         if (!other) continue;
         if (!c)
           c = other;
@@ -151,11 +164,18 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
     }
   };
   for (port_id p : ports_by_order(a, Def{d}, direction::In)) gather(p, std::nullopt);
-  for (std::size_t g = 0; g < ref_groups; ++g)
-    for (ref_id r : groups[g].refs)
-      for (port_id p : ports_by_order(a, Ref{r}, direction::Out)) gather(p, groups[g].condition);
+  for (const auto& [outs, g] : outputs)
+    for (port_id p : outs) gather(p, groups[g].condition);
 
   std::string out;
+  // A port of the definition by its name, a port of a reference as "ref.port".
+  const auto append_end = [&](port_id p) {
+    if (const owner* o = owner_of(p)) {
+      out += o->ref->ref_name;
+      out += '.';
+    }
+    out += get_port(a, p).port_name;
+  };
   const auto write = [&](const group& g, const char* indent) {
     for (ref_id r : g.refs) out += string_of_let(a, r, indent);
     for (ref_id r : g.refs)
@@ -170,9 +190,9 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
           }
     for (auto it = g.edges.rbegin(); it != g.edges.rend(); ++it) {
       out += indent;
-      append_end(out, a, it->first);
+      append_end(it->first);
       out += " -> ";
-      append_end(out, a, it->second);
+      append_end(it->second);
       out += ";\n";
     }
   };
