@@ -1,6 +1,7 @@
 // The default action on generated application files of every shape: read, translate into the algorithm
 // model, print (the text is built, not written). Against it, the lexer alone over the same file (tokens
-// counted, nothing built). Sizes 1, 2, 8, 16, 25 and 50 MB (chain and fanout hold at least 100 000 references, so their doubling shows from 8 MB); pick some with --benchmark_filter (e.g. 'chain/1048576').
+// counted, nothing built). Sizes 1, 2, 8, 16, 25 and 50 MB (chain and fanout hold at least 100 000
+// references, so their doubling shows from 8 MB); pick some with --benchmark_filter (e.g. 'chain/1048576').
 // Counters of the default action: peak memory of one run over what the process held before it (peak_MB,
 // mem_ratio to the file's size) and the share of its phases, from one run made before the timed ones:
 // parse_s, translate_s, print_s, free_s (dropping the model). Run one benchmark per process for memory
