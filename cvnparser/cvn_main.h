@@ -129,7 +129,7 @@ using action = std::variant<Port_action, Def_action, Data_action, Deferred_actio
 [[nodiscard]] algo_types::algorithm translate_algo(const std::vector<std::string>& incl,
                                                    const cvn_types::cvn_file& file);
 /// The actions of every definition, definition after definition. The deferred actions refer to the
-/// definitions' references: `defs` must outlive them.
+/// definitions' references and to the include directories: `incl` and `defs` must outlive them.
 [[nodiscard]] std::vector<action> translate_defs(const std::vector<std::string>& incl,
                                                  const std::vector<cvn_types::cvn_def>& defs);
 /// The actions of one definition, appended to `out`: itself, its ports, then its bodies.
