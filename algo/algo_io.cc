@@ -204,6 +204,13 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
       first_cond = &g;
   }
   if (first_cond == nullptr) return out;
+  // One match tests one port: cases of another port would be read back as values of the first.
+  for (const group& g : groups)
+    if (g.condition && g.condition->port != first_cond->condition->port)
+      throw Failure(misc::sprintf_string(
+          "Definition %s cannot be written: its conditions test the ports %s and %s, a match tests one.",
+          base_types::string_of_qname(get_def(a, d).def_name).c_str(),
+          get_port(a, first_cond->condition->port).port_name.c_str(), get_port(a, g.condition->port).port_name.c_str()));
   out += "  match " + get_port(a, first_cond->condition->port).port_name + " with\n";
   for (const group& g : groups) {
     if (!g.condition) continue;

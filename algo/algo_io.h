@@ -20,7 +20,8 @@ namespace cvn::algo_io {
 // written last gathered first.
 
 /// The whole algorithm in the algorithm language. Throws Internal_error for a definition of kind Explode,
-/// Implode or Identity, or an edge whose condition contradicts a reference's.
+/// Implode or Identity, or an edge whose condition contradicts a reference's; Failure for a definition
+/// whose conditions test two different ports (one match cannot say it).
 [[nodiscard]] std::string string_of_algo(const algo_types::algorithm& a);
 /// Writes string_of_algo into the file, created or truncated. Throws Sys_error.
 void file_of_algo(const std::string& file_name, const algo_types::algorithm& a);
