@@ -1,14 +1,276 @@
 #include "algo/algo_io.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "algo/algo_lang_parser.h"
+#include "algo/algo_string.h"
+#include "base/additional.h"
 #include "base/lexer.h"
 #include "base/loc.h"
 #include "base/misc.h"
 
 namespace cvn::algo_io {
+
+using namespace algo_types;
+
+// ---------------------------------------------------------------------------------------------------------
+// Printer
+
+namespace {
+
+std::string join_strings(const std::vector<std::string>& xs, const char* sep) {
+  std::string out;
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    if (i > 0) out += sep;
+    out += xs[i];
+  }
+  return out;
+}
+
+std::string string_of_params(const definition& def) { return join_strings(def.def_params, ", "); }
+
+std::string string_of_options(const algorithm& a, const reference& r) {
+  std::vector<std::string> opts;
+  if (r.ref_period) opts.push_back("period " + std::to_string(*r.ref_period));
+  if (r.ref_rep) {
+    opts.push_back(std::visit(
+        overloaded{
+            [&](const algo_types::Parallel& par) {
+              std::string o = "parallel " + algo_string::string_of_expr(par.factor);
+              if (!par.dispatches.empty()) {
+                std::vector<std::string> ds;
+                for (const auto& [p, k] : par.dispatches)
+                  ds.push_back(get_port(a, p).port_name + algo_string::string_of_port_dispatch_kind(k));
+                o += " (" + join_strings(ds, ", ") + ")";
+              }
+              return o;
+            },
+            [&](const algo_types::Sequence& seq) {
+              return "sequence " + algo_string::string_of_expr(seq.factor) +
+                     algo_string::string_of_seq_rep_opts(a, seq.options, true);
+            },
+        },
+        *r.ref_rep));
+  }
+  if (r.ref_abstract) opts.emplace_back("abstract");
+  for (const auto& binding : additional::to_list(r.ref_additional)) opts.push_back(additional::one_to_string(binding));
+  if (opts.empty()) return "";
+  return "[" + join_strings(opts, ", ") + "] ";
+}
+
+}  // namespace
+
+std::string string_of_port(const algorithm&, const port& p) {
+  std::string out = p.port_type;
+  if (p.port_size) out += "[" + algo_string::string_of_expr(*p.port_size) + "]";
+  out += ' ';
+  out += p.port_name;
+  if (!p.port_additional.empty()) out += " [" + additional::to_string(p.port_additional) + "]";
+  if (p.port_expr) out += " = " + algo_string::string_of_expr(*p.port_expr);
+  return out;
+}
+
+std::string string_of_ports(const algorithm& a, std::vector<port_id> ps) {
+  std::stable_sort(ps.begin(), ps.end(),
+                   [&](port_id x, port_id y) { return get_port(a, x).port_order < get_port(a, y).port_order; });
+  std::string out;
+  for (std::size_t i = 0; i < ps.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += string_of_port(a, get_port(a, ps[i]));
+  }
+  return out;
+}
+
+std::string string_of_let(const algorithm& a, ref_id r, const std::string& indent) {
+  const reference& x = get_ref(a, r);
+  std::string out = indent;
+  out += "let ";
+  out += x.ref_name;
+  out += " = ";
+  out += base_types::string_of_qname(get_def(a, reference_def(a, r)).def_name);
+  if (!x.ref_args.empty()) out += "(" + algo_string::string_of_exprs(x.ref_args) + ")";
+  out += ' ';
+  out += string_of_options(a, x);
+  out += ";\n";
+  return out;
+}
+
+std::string string_of_function_body(const algorithm& a, def_id d) {
+  struct group {
+    std::optional<cond> condition;
+    std::vector<ref_id> refs;
+    std::vector<std::pair<port_id, port_id>> edges;  // in gathering order
+  };
+  std::vector<group> groups;
+  std::map<std::optional<cond>, std::size_t> index;
+  for (auto& [c, rs] : refs_by_cond(a, d)) {
+    index.emplace(c, groups.size());
+    groups.push_back({c, std::move(rs), {}});
+  }
+  const std::size_t ref_groups = groups.size();
+
+  // The ports of the definition's references, each with its reference and that reference's group, read
+  // once here so that no edge looks its ends up in the model again.
+  struct owner {
+    const reference* ref;
+    std::size_t group;
+  };
+  std::unordered_map<std::int64_t, owner> owners;
+  std::vector<std::pair<std::vector<port_id>, std::size_t>> outputs;  // per reference, by order
+  for (std::size_t g = 0; g < ref_groups; ++g)
+    for (ref_id r : groups[g].refs) {
+      const reference* x = &get_ref(a, r);
+      std::vector<port_id> outs;
+      for (port_id p : ports(a, Ref{r})) {
+        owners.emplace(p.value, owner{x, g});
+        if (get_port(a, p).port_dir == direction::Out) outs.push_back(p);
+      }
+      std::stable_sort(outs.begin(), outs.end(),
+                       [&](port_id u, port_id v) { return get_port(a, u).port_order < get_port(a, v).port_order; });
+      outputs.emplace_back(std::move(outs), g);
+    }
+  const auto owner_of = [&](port_id p) -> const owner* {
+    const auto it = owners.find(p.value);
+    return it == owners.end() ? nullptr : &it->second;
+  };
+
+  // Every Data edge leaving s, with the group it belongs to: the first condition known of `first` (the
+  // edge's own for a port of the definition, the source reference's for a reference port), the edge's,
+  // the reached reference's; two different ones cannot both hold.
+  const auto gather = [&](port_id s, const std::optional<cond>& first) {
+    for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{s}))) {
+      const auto* data = std::get_if<Data>(&l);
+      if (data == nullptr) continue;
+      const auto* t = std::get_if<Port>(&a.elts.get(k));
+      if (t == nullptr) continue;
+      std::optional<cond> reached;
+      if (const owner* o = owner_of(t->id)) reached = groups[o->group].condition;
+      std::optional<cond> c = first;
+      for (const std::optional<cond>& other : {data->condition, reached}) {
+        if (!other) continue;
+        if (!c)
+          c = other;
+        else if (*c != *other)
+          base_types::internal_error("the data edge from port " + get_port(a, s).port_name +
+                                     " has two different conditions");
+      }
+      auto [it, fresh] = index.emplace(c, groups.size());
+      if (fresh) groups.push_back({c, {}, {}});
+      groups[it->second].edges.emplace_back(s, t->id);
+    }
+  };
+  for (port_id p : ports_by_order(a, Def{d}, direction::In)) gather(p, std::nullopt);
+  for (const auto& [outs, g] : outputs)
+    for (port_id p : outs) gather(p, groups[g].condition);
+
+  std::string out;
+  // A port of the definition by its name, a port of a reference as "ref.port".
+  const auto append_end = [&](port_id p) {
+    if (const owner* o = owner_of(p)) {
+      out += o->ref->ref_name;
+      out += '.';
+    }
+    out += get_port(a, p).port_name;
+  };
+  const auto write = [&](const group& g, const char* indent) {
+    for (ref_id r : g.refs) out += string_of_let(a, r, indent);
+    for (ref_id r : g.refs)
+      for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Ref{r})))
+        if (is_precedence(l))
+          if (const auto* next = std::get_if<Ref>(&a.elts.get(k))) {
+            out += indent;
+            out += get_ref(a, r).ref_name;
+            out += " --> ";
+            out += get_ref(a, next->id).ref_name;
+            out += ";\n";
+          }
+    for (auto it = g.edges.rbegin(); it != g.edges.rend(); ++it) {
+      out += indent;
+      append_end(it->first);
+      out += " -> ";
+      append_end(it->second);
+      out += ";\n";
+    }
+  };
+  const group* first_cond = nullptr;
+  for (const group& g : groups) {
+    if (!g.condition)
+      write(g, "  ");
+    else if (first_cond == nullptr)
+      first_cond = &g;
+  }
+  if (first_cond == nullptr) return out;
+  // One match tests one port: cases of another port would be read back as values of the first.
+  for (const group& g : groups)
+    if (g.condition && g.condition->port != first_cond->condition->port)
+      throw Failure(misc::sprintf_string(
+          "Definition %s cannot be written: its conditions test the ports %s and %s, a match tests one.",
+          base_types::string_of_qname(get_def(a, d).def_name).c_str(),
+          get_port(a, first_cond->condition->port).port_name.c_str(), get_port(a, g.condition->port).port_name.c_str()));
+  out += "  match " + get_port(a, first_cond->condition->port).port_name + " with\n";
+  for (const group& g : groups) {
+    if (!g.condition) continue;
+    out += "  | " + std::to_string(g.condition->value) + " ->\n";
+    write(g, "      ");
+  }
+  return out;
+}
+
+std::string string_of_function_or_delay(const algorithm& a, def_id d, const definition& def) {
+  std::string out = def.def_kind == definition_kind::Delay ? "delay " : "function ";
+  out += base_types::string_of_qname(def.def_name);
+  out += "(" + string_of_params(def) + ") {\n";
+  const std::vector<port_id> ins = ports(a, Def{d}, direction::In);
+  if (!ins.empty()) out += "  in: " + string_of_ports(a, ins) + ";\n";
+  const std::vector<port_id> outs = ports(a, Def{d}, direction::Out);
+  if (!outs.empty()) out += "  out: " + string_of_ports(a, outs) + ";\n";
+  out += string_of_function_body(a, d);
+  out += "}\n";
+  return out;
+}
+
+std::string string_of_constant(const algorithm& a, def_id d, const definition& def) {
+  return "constant " + base_types::string_of_qname(def.def_name) + "(" + string_of_params(def) + ") { " +
+         string_of_ports(a, ports(a, Def{d}, direction::Out)) + " }\n";
+}
+
+std::string string_of_sensor_or_actuator(const algorithm& a, def_id d, const definition& def) {
+  const bool sensor = def.def_kind == definition_kind::Sensor;
+  return std::string(sensor ? "sensor " : "actuator ") + base_types::string_of_qname(def.def_name) + "(" +
+         string_of_params(def) + ") { " +
+         string_of_ports(a, ports(a, Def{d}, sensor ? direction::Out : direction::In)) + " }\n";
+}
+
+std::optional<std::string> string_of_def(const algorithm& a, def_id d) {
+  const definition& def = get_def(a, d);
+  if (std::holds_alternative<base_types::qualified_name>(def.def_name)) return std::nullopt;
+  switch (def.def_kind) {
+    case definition_kind::Function:
+    case definition_kind::Delay: return string_of_function_or_delay(a, d, def);
+    case definition_kind::Constant: return string_of_constant(a, d, def);
+    case definition_kind::Sensor:
+    case definition_kind::Actuator: return string_of_sensor_or_actuator(a, d, def);
+    case definition_kind::Explode:
+    case definition_kind::Implode:
+    case definition_kind::Identity:
+      base_types::internal_error("definition " + base_types::string_of_qname(def.def_name) + " of kind " +
+                                 algo_string::string_of_definition_kind(def.def_kind) + " has no textual form");
+  }
+  base_types::internal_error("unknown definition kind");
+}
+
+std::string string_of_algo(const algorithm& a) {
+  std::string out;
+  for (def_id d : sort_defs_by_dep(a, defs(a)))
+    if (auto text = string_of_def(a, d)) out += *text;
+  return out;
+}
+
+void file_of_algo(const std::string& file_name, const algorithm& a) { misc::write_file(file_name, string_of_algo(a)); }
 
 // ---------------------------------------------------------------------------------------------------------
 // Readers

@@ -1,5 +1,7 @@
 #pragma once
-// The algorithm language as text: readers of whole files and of the small pieces held in strings.
+// The algorithm language as text: the printer of whole algorithms, and readers of whole files and of the
+// small pieces held in strings.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +10,41 @@
 #include "algo/algo_types.h"
 
 namespace cvn::algo_io {
+
+// ---------------------------------------------------------------------------------------------------------
+// Printer
+//
+// Definitions come in dependency order; a definition's references in the order they were added, grouped by
+// condition (groups in the order of their first reference, then the conditions that only data edges carry);
+// its data edges gathered from its input ports, then from its references' output ports, each group's edges
+// written last gathered first.
+
+/// The whole algorithm in the algorithm language. Throws Internal_error for a definition of kind Explode,
+/// Implode or Identity, or an edge whose condition contradicts a reference's; Failure for a definition
+/// whose conditions test two different ports (one match cannot say it).
+[[nodiscard]] std::string string_of_algo(const algo_types::algorithm& a);
+/// Writes string_of_algo into the file, created or truncated. Throws Sys_error.
+void file_of_algo(const std::string& file_name, const algo_types::algorithm& a);
+/// The text of one definition; nothing for a definition loaded from a module.
+[[nodiscard]] std::optional<std::string> string_of_def(const algo_types::algorithm& a, algo_types::def_id d);
+/// "function|delay name(params) {\n" input line, output line, body "}\n".
+[[nodiscard]] std::string string_of_function_or_delay(const algo_types::algorithm& a, algo_types::def_id d,
+                                                      const algo_types::definition& def);
+/// "constant name(params) { output ports }\n".
+[[nodiscard]] std::string string_of_constant(const algo_types::algorithm& a, algo_types::def_id d,
+                                             const algo_types::definition& def);
+/// "sensor name(params) { output ports }\n" or "actuator name(params) { input ports }\n".
+[[nodiscard]] std::string string_of_sensor_or_actuator(const algo_types::algorithm& a, algo_types::def_id d,
+                                                       const algo_types::definition& def);
+/// The let, precedence and edge lines of a function or delay, unconditioned first, then the match cases.
+[[nodiscard]] std::string string_of_function_body(const algo_types::algorithm& a, algo_types::def_id d);
+/// "type[size] name [attributes] = value", the optional parts left out when absent.
+[[nodiscard]] std::string string_of_port(const algo_types::algorithm& a, const algo_types::port& p);
+/// The ports by ascending port_order (ties in the given order), joined by ", ".
+[[nodiscard]] std::string string_of_ports(const algo_types::algorithm& a, std::vector<algo_types::port_id> ps);
+/// "let name = def(args) [options] ;" with the indentation and a line end.
+[[nodiscard]] std::string string_of_let(const algo_types::algorithm& a, algo_types::ref_id r,
+                                        const std::string& indent);
 
 // ---------------------------------------------------------------------------------------------------------
 // Readers

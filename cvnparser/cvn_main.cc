@@ -6,6 +6,9 @@
 #include <unordered_map>
 #include <iostream>
 
+#include "algo/algo_io.h"
+#include "algo/algo_ops.h"
+#include "algo/algo_string.h"
 #include "base/base_types.h"
 #include "base/constant.h"
 #include "base/lexer.h"
@@ -83,6 +86,213 @@ cvn_types::cvn_name fix_qopr_name(const cvn_types::cvn_name& name) { return fix_
 cvn_types::cvn_name fix_qmed_type_name(const cvn_types::cvn_name& name) { return fix_elt_name("mt_", name); }
 cvn_types::cvn_name fix_qmed_name(const cvn_types::cvn_name& name) { return fix_elt_name("m_", name); }
 std::string fix_param_name(const std::string& name) { return fix_lower_prefix("par", name); }
+
+// ---- Algorithm translation
+
+namespace {
+
+using algo_types::algorithm;
+
+algo_types::definition_kind kind_of_cvn(cvn_types::cvn_def_kind k) {
+  switch (k) {
+    case cvn_types::cvn_def_kind::Algorithm: return algo_types::definition_kind::Function;
+    case cvn_types::cvn_def_kind::Constant: return algo_types::definition_kind::Constant;
+    case cvn_types::cvn_def_kind::Memory: return algo_types::definition_kind::Delay;
+    case cvn_types::cvn_def_kind::Sensor: return algo_types::definition_kind::Sensor;
+    case cvn_types::cvn_def_kind::Actuator: return algo_types::definition_kind::Actuator;
+  }
+  base_types::internal_error("unknown definition kind");
+}
+
+// Reading algorithm module files comes with the algorithm builder; until then a module whose file exists is
+// refused like one whose file is missing.
+algo_types::module_loader module_loader_for(const std::string& module) {
+  return [module](const std::vector<std::string>&, const std::string&, const algorithm&) -> algorithm {
+    throw Failure(misc::sprintf_string("Algorithm module %s not found.", module.c_str()));
+  };
+}
+
+// The name of the definition that a reference instantiates: lower-cased before fixing, so that it finds
+// the definition declared under the fixed name.
+base_types::qname instantiated_name(const cvn_types::cvn_name& n) {
+  if (const auto* lib = std::get_if<cvn_types::Lib_name>(&n))
+    return base_types::qualified_name{misc::capitalize(lib->lib), fix_def_name(misc::lowercase(lib->name))};
+  return base_types::simple_name{fix_def_name(misc::lowercase(std::get<cvn_types::Name>(n).name))};
+}
+
+[[noreturn]] void no_input_port(const std::string& variable) {
+  throw Failure(misc::sprintf_string("No input port %s in current definion", variable.c_str()));
+}
+
+// The condition variable as an input port of the definition, or nothing.
+std::optional<algo_types::port_id> condition_port(const algorithm& a, algo_types::def_id d, const std::string& var) {
+  return algo_types::port_by_name_dir(a, algo_types::Def{d}, var, algo_types::direction::In);
+}
+
+algo_types::port_id find_end(const algorithm& a, const data_end& end,
+                             const std::optional<std::optional<algo_types::cond>>& under) {
+  return std::visit(overloaded{
+                        [&](const Def_port& p) {
+                          return algo_types::lookup_port(a, base_types::simple_name{p.def}, std::nullopt, p.port);
+                        },
+                        [&](const Ref_port& p) {
+                          if (!under)  // the condition names no port: no reference can be under it
+                            throw Failure(misc::sprintf_string("Reference %s not found in definition %s.",
+                                                               p.ref.c_str(), p.def.c_str()));
+                          return algo_types::lookup_port(a, base_types::simple_name{p.def}, p.ref, p.port, *under);
+                        },
+                    },
+                    end);
+}
+
+const std::string& def_of_end(const data_end& end) {
+  return std::visit([](const auto& p) -> const std::string& { return p.def; }, end);
+}
+
+}  // namespace
+
+action translate_def_port(const std::string& def, const cvn_types::cvn_port& port) {
+  port_decl p;
+  p.name = fix_port_name(port.cp_name);
+  if (port.cp_dim) p.size = fix_expr_names(*port.cp_dim);
+  p.dir = port.cp_dir;
+  p.type = port.cp_type;
+  p.position = port.cp_rank;
+  return Port_action{def, std::move(p)};
+}
+
+action translate_ref(const std::vector<std::string>& incl, const std::string& def,
+                     const std::optional<cond_decl>& condition, const cvn_types::cvn_ref& ref) {
+  // The reference is read when the action runs: the syntax tree outlives the actions.
+  return Deferred_action{[&incl, def, condition, &ref](algorithm&& a) -> algorithm {
+    const algo_types::def_id container = algo_types::lookup_def(a, base_types::simple_name{def});
+    const base_types::qname name = instantiated_name(ref.cr_def);
+    const std::string module = base_types::dot_qname(name);
+    auto [instantiated, loaded] = algo_types::load_lookup_def(a, incl, module_loader_for(module), name);
+    a = std::move(loaded);
+    std::optional<algo_types::cond> c;
+    if (condition) {
+      const auto p = condition_port(a, container, condition->first);
+      if (!p) no_input_port(condition->first);
+      c = algo_types::cond{*p, condition->second};
+    }
+    std::optional<algo_types::repetition_decl> rep;
+    if (ref.cr_repeat) {
+      rep = std::visit(overloaded{
+                           [](const cvn_types::Parallel& par) -> algo_types::repetition_decl {
+                             return algo_types::parallel_decl{fix_expr_names(par.factor), {}};
+                           },
+                           [](const cvn_types::Sequence& seq) -> algo_types::repetition_decl {
+                             // A link written a <- b feeds the output b back to the input a.
+                             algo_types::sequence_decl out{fix_expr_names(seq.factor), {}};
+                             out.options.reserve(seq.links.size());
+                             for (const auto& l : seq.links)
+                               out.options.emplace_back(
+                                   algo_types::seq_link_decl{fix_port_name(l.right), fix_port_name(l.left)});
+                             return out;
+                           },
+                       },
+                       *ref.cr_repeat);
+    }
+    std::vector<algo_types::expr> args;
+    args.reserve(ref.cr_params.size());
+    for (const auto& e : ref.cr_params) args.push_back(fix_expr_names(e));
+    return algo_ops::add_ref(std::move(a), container, std::nullopt, std::move(args), rep, ref.cr_rank, c,
+                             instantiated, ref.cr_flag, std::nullopt, fix_ref_name(ref.cr_name))
+        .second;
+  }};
+}
+
+action translate_edge(const std::string& def, const std::optional<cond_decl>& condition,
+                      const cvn_types::cvn_dep& dep) {
+  const auto end = [&](const cvn_types::cvn_endpoint& e) -> data_end {
+    if (const auto* p = std::get_if<cvn_types::Ref_port>(&e))
+      return Ref_port{def, fix_ref_name(p->ref), fix_port_name(p->port)};
+    return Def_port{def, fix_port_name(std::get<cvn_types::Def_port>(e).port)};
+  };
+  return Data_action{end(dep.source), end(dep.destination), condition};
+}
+
+void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
+                        std::vector<action>& out) {
+  std::optional<cond_decl> condition;
+  if (body.cb_condition) condition = cond_decl{fix_port_name(body.cb_condition->variable), body.cb_condition->value};
+  for (const auto& r : body.cb_refs) out.push_back(translate_ref(incl, def, condition, r));
+  for (const auto& d : body.cb_deps) out.push_back(translate_edge(def, condition, d));
+}
+
+void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out) {
+  def_decl d;
+  d.name = std::get<cvn_types::Name>(fix_def_name(def.cd_name)).name;
+  d.kind = kind_of_cvn(def.cd_kind);
+  d.params.reserve(def.cd_params.size());
+  for (const auto& p : def.cd_params) d.params.push_back(fix_param_name(p));
+  d.description = def.cd_description;
+  const std::string name = d.name;
+  out.push_back(Def_action{std::move(d)});
+  for (const auto& p : def.cd_ports) out.push_back(translate_def_port(name, p));
+  for (const auto& b : def.cd_body) translate_def_cond(incl, name, b, out);
+}
+
+std::vector<action> translate_defs(const std::vector<std::string>& incl, const std::vector<cvn_types::cvn_def>& defs) {
+  std::vector<action> out;
+  for (const auto& d : defs) translate_def(incl, d, out);
+  return out;
+}
+
+algorithm apply_action(algorithm&& a, const action& act) {
+  return std::visit(
+      overloaded{
+          [&](const Port_action& p) -> algorithm {
+            const algo_types::def_id d = algo_types::lookup_def(a, base_types::simple_name{p.def});
+            std::optional<std::int64_t> position;
+            if (p.port.position >= 0) position = p.port.position;
+            return algo_ops::add_port(std::move(a), p.port.size, position, p.port.type, p.port.dir, p.port.name,
+                                      p.port.value, p.port.additional, d);
+          },
+          [&](const Def_action& x) -> algorithm {
+            return algo_ops::add_def(std::move(a), std::nullopt, x.def.params, x.def.kind, x.def.name).second;
+          },
+          [&](const Data_action& x) -> algorithm {
+            // The condition's port is an input port of the definition that holds both ends.
+            std::optional<algo_types::cond> c;
+            std::optional<std::optional<algo_types::cond>> under = std::optional<algo_types::cond>{};
+            if (x.condition) {
+              const algo_types::def_id d = algo_types::lookup_def(a, base_types::simple_name{def_of_end(x.source)});
+              if (const auto p = condition_port(a, d, x.condition->first)) {
+                c = algo_types::cond{*p, x.condition->second};
+                under = c;
+              } else {
+                under.reset();
+              }
+            }
+            const algo_types::port_id s = find_end(a, x.source, under);
+            const algo_types::port_id t = find_end(a, x.destination, under);
+            if (x.condition && !c) no_input_port(x.condition->first);
+            return algo_ops::add_data_edge(std::move(a), c, s, t);
+          },
+          [&](const Deferred_action& x) -> algorithm { return x.run(std::move(a)); },
+      },
+      act);
+}
+
+algo_types::algorithm translate_algo(const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
+  const std::vector<action> actions = translate_defs(incl, file.cvn_algos);
+  algorithm a = algo_types::create();
+  for (const action& act : actions) a = apply_action(std::move(a), act);
+  return a;
+}
+
+void dump_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
+  std::cout << algo_io::string_of_algo(translate_algo(incl, file));
+}
+
+void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
+                       const std::string& prefix) {
+  const algorithm a = translate_algo(incl, file);
+  std::cout << algo_io::string_of_algo(a);
+  algo_io::file_of_algo(prefix + "." + constant::algo_ext, a);
+}
 
 // ---- Durations
 
@@ -186,9 +396,8 @@ namespace {
 void print(const std::string& text) { std::cout << text; }
 
 void perform(const Action& action, const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
-  (void)incl;
   std::visit(overloaded{
-                 [&](const Action_algo&) {},
+                 [&](const Action_algo&) { dump_algorithms(incl, file); },
                  [&](const Action_dur&) { print(string_of_extra_durations(file)); },
                  [&](const Action_cons&) { print(string_of_constraints(file)); },
                  [&](const Action_arch& a) {
@@ -212,6 +421,9 @@ void main(const std::vector<std::string>& argv) {
   try {
     const cvn_types::cvn_file file = parse_cvn(anonymous.front());
     perform(action, incl, file);
+  } catch (const algo_types::Problem& p) {
+    // A refused edit ends the run as a plain failure carrying the problem's text.
+    throw Failure(algo_string::string_of_problem(p));
   } catch (const loc::Problem& p) {
     // A located problem ends the run as a plain failure carrying its full report text.
     throw Failure(loc::string_of_problem(p));

@@ -1,5 +1,7 @@
 #pragma once
 // The converter's run: its option table, the chosen action, and the failure report.
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +64,95 @@ using Action = std::variant<Action_algo, Action_dur, Action_cons, Action_arch, A
 [[nodiscard]] cvn_types::cvn_name fix_qmed_type_name(const cvn_types::cvn_name& name);  // "mt_"
 [[nodiscard]] cvn_types::cvn_name fix_qmed_name(const cvn_types::cvn_name& name);       // "m_"
 [[nodiscard]] std::string fix_param_name(const std::string& name);       // "par"
+
+// Algorithm translation: every definition becomes edit actions, all in one list in file order, which are then
+// applied one by one to an empty algorithm through the checked operations of the model.
+
+/// A port of a definition as the translation declares it; the fields of a port record, the position
+/// standing for the order.
+struct port_decl {
+  std::string name;
+  std::optional<algo_types::expr> size;
+  algo_types::direction dir = algo_types::direction::In;
+  std::string type;
+  std::int64_t position = 0;
+  std::optional<algo_types::expr> value;               // always absent here
+  std::optional<additional::attributes> additional;    // always absent here
+};
+
+/// A definition as the translation declares it.
+struct def_decl {
+  std::string name;
+  algo_types::definition_kind kind = algo_types::definition_kind::Function;
+  std::vector<std::string> params;
+  std::string description;
+};
+
+/// An end of a data action: a port of the definition being built...
+struct Def_port {
+  std::string def;
+  std::string port;
+};
+/// ...or a port of one of its references.
+struct Ref_port {
+  std::string def;
+  std::string ref;
+  std::string port;
+};
+using data_end = std::variant<Def_port, Ref_port>;
+
+/// A condition as written: (condition variable, value).
+using cond_decl = std::pair<std::string, std::int64_t>;
+
+struct Port_action {
+  std::string def;
+  port_decl port;
+};
+struct Def_action {
+  def_decl def;
+};
+struct Data_action {
+  data_end source;
+  data_end destination;
+  std::optional<cond_decl> condition;
+};
+/// Run when its turn comes, on the algorithm built so far (moved in).
+struct Deferred_action {
+  std::function<algo_types::algorithm(algo_types::algorithm&&)> run;
+};
+/// An edit action, in the order of its cases.
+using action = std::variant<Port_action, Def_action, Data_action, Deferred_action>;
+
+/// The algorithm of the file: the actions of its definitions applied to an empty algorithm. Throws
+/// algo_types::Problem for a refused edit, Failure for a failed lookup ("Definition %s not found.",
+/// "Algorithm module %s not found.", "No input port %s in current definion", ...).
+[[nodiscard]] algo_types::algorithm translate_algo(const std::vector<std::string>& incl,
+                                                   const cvn_types::cvn_file& file);
+/// The actions of every definition, definition after definition. The deferred actions refer to the
+/// definitions' references and to the include directories: `incl` and `defs` must outlive them.
+[[nodiscard]] std::vector<action> translate_defs(const std::vector<std::string>& incl,
+                                                 const std::vector<cvn_types::cvn_def>& defs);
+/// The actions of one definition, appended to `out`: itself, its ports, then its bodies.
+void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out);
+/// The port action of one port of the definition named `def` (already fixed).
+[[nodiscard]] action translate_def_port(const std::string& def, const cvn_types::cvn_port& port);
+/// The reference actions of one body, then its data actions, appended to `out`.
+void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
+                        std::vector<action>& out);
+/// The deferred action adding the reference to the definition `def` under the condition (fixed names).
+[[nodiscard]] action translate_ref(const std::vector<std::string>& incl, const std::string& def,
+                                   const std::optional<cond_decl>& condition, const cvn_types::cvn_ref& ref);
+/// The data action of one dependence.
+[[nodiscard]] action translate_edge(const std::string& def, const std::optional<cond_decl>& condition,
+                                    const cvn_types::cvn_dep& dep);
+/// Applies one action to the algorithm.
+[[nodiscard]] algo_types::algorithm apply_action(algo_types::algorithm&& a, const action& act);
+
+/// Writes the algorithms of the file on standard output (the default action).
+void dump_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file);
+/// Writes the algorithms on standard output, then into prefix.alg. Throws Sys_error.
+void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
+                       const std::string& prefix);
 
 // Durations.
 

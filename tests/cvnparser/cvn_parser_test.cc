@@ -341,7 +341,7 @@ TEST(CvnParser, PositionsCountTheTextAfterTheRangeRewrite) {
 
 TEST(CvnParser, TheBundledExampleUsesEveryKindOfItem) {
   const cvn_file f = parse_cvn(std::string(CVN_TEST_DATA) + "/../examples/example.cvn");
-  EXPECT_EQ(f.cvn_algos.size(), 7u);
+  EXPECT_EQ(f.cvn_algos.size(), 8u);
   EXPECT_EQ(f.cvn_archs.size(), 4u);
   EXPECT_EQ(f.cvn_durations.size(), 2u);
   EXPECT_EQ(f.cvn_groups.size(), 2u);

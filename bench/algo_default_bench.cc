@@ -1,0 +1,125 @@
+// The default action on generated application files of every shape: read, translate into the algorithm
+// model, print (the text is built, not written). Against it, the lexer alone over the same file (tokens
+// counted, nothing built). Sizes 1, 2, 8, 16, 25 and 50 MB (chain and fanout hold at least 100 000
+// references, so their doubling shows from 8 MB); pick some with --benchmark_filter (e.g. 'chain/1048576').
+// Counters of the default action: peak memory of one run over what the process held before it (peak_MB,
+// mem_ratio to the file's size) and the share of its phases, from one run made before the timed ones:
+// parse_s, translate_s, print_s, free_s (dropping the model). Run one benchmark per process for memory
+// figures that no earlier one disturbs.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "algo/algo_io.h"
+#include "base/misc.h"
+#include "bench/bench_util.h"
+#include "bench/cvn_gen.h"
+#include "cvnparser/cvn_lexer.h"
+#include "cvnparser/cvn_main.h"
+
+namespace {
+
+// The generated file for (shape, size), written once under /tmp.
+std::string input_file(const std::string& shape, std::int64_t bytes) {
+  const std::string name = "/tmp/cvn_bench_" + shape + "_" + std::to_string(bytes) + ".cvn";
+  std::ifstream exists(name);
+  if (!exists) cvn::misc::write_file(name, cvn::bench::generate_cvn(shape, static_cast<std::size_t>(bytes)));
+  return name;
+}
+
+// Starts a new peak-memory measurement (Linux: resets VmHWM to the current resident size).
+void reset_peak_rss() {
+  if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);
+    std::fclose(f);
+  }
+}
+
+std::int64_t lex_all(const std::string& file) {
+  cvn::cvn_lexer::Cvn_lexer lexer(cvn::cvn_lexer::Cvn_lexer::from_file, file);
+  std::int64_t tokens = 0;
+  while (lexer.lexer().kind() != cvn::cvn_parser::parser::symbol_kind::S_YYEOF) ++tokens;
+  return tokens;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+struct phases {
+  double parse = 0, translate = 0, print = 0, free = 0;
+  std::size_t text = 0;
+};
+
+// The default action, its phases timed.
+phases run_default(const std::string& file) {
+  const std::vector<std::string> incl{"."};
+  phases p;
+  auto t = std::chrono::steady_clock::now();
+  const cvn::cvn_types::cvn_file tree = cvn::cvn_main::parse_cvn(file);
+  p.parse = seconds_since(t);
+  t = std::chrono::steady_clock::now();
+  std::optional<cvn::algo_types::algorithm> a = cvn::cvn_main::translate_algo(incl, tree);
+  p.translate = seconds_since(t);
+  t = std::chrono::steady_clock::now();
+  const std::string text = cvn::algo_io::string_of_algo(*a);
+  p.print = seconds_since(t);
+  p.text = text.size();
+  t = std::chrono::steady_clock::now();
+  a.reset();
+  p.free = seconds_since(t);
+  return p;
+}
+
+void report_size(benchmark::State& state, std::size_t file_bytes) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(file_bytes));
+  state.counters["file_MB"] = static_cast<double>(file_bytes) / 1e6;
+}
+
+void BM_lex_only(benchmark::State& state, const std::string& shape) {
+  const std::string file = input_file(shape, state.range(0));
+  const auto size = static_cast<std::size_t>(std::filesystem::file_size(file));
+  std::int64_t tokens = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(tokens = lex_all(file));
+  report_size(state, size);
+  state.counters["tokens"] = static_cast<double>(tokens);
+}
+
+void BM_default(benchmark::State& state, const std::string& shape) {
+  const std::string file = input_file(shape, state.range(0));
+  const auto size = static_cast<std::size_t>(std::filesystem::file_size(file));
+  malloc_trim(0);
+  const std::int64_t before = cvn::bench::current_rss_bytes();
+  reset_peak_rss();
+  const phases first = run_default(file);
+  const std::int64_t peak = cvn::bench::peak_rss_bytes() - before;
+  for (auto _ : state) benchmark::DoNotOptimize(run_default(file).text);
+  report_size(state, size);
+  state.counters["peak_MB"] = static_cast<double>(peak) / 1e6;
+  state.counters["mem_ratio"] = static_cast<double>(peak) / static_cast<double>(size);
+  state.counters["parse_s"] = first.parse;
+  state.counters["translate_s"] = first.translate;
+  state.counters["print_s"] = first.print;
+  state.counters["free_s"] = first.free;
+  state.counters["text_MB"] = static_cast<double>(first.text) / 1e6;
+}
+
+const bool registered = [] {
+  for (const auto& shape : cvn::bench::cvn_shapes()) {
+    benchmark::RegisterBenchmark(("lex_only/" + shape).c_str(), BM_lex_only, shape)
+        ->Arg(1 << 20)->Arg(2 << 20)->Arg(8 << 20)->Arg(16 << 20)->Arg(25 << 20)->Arg(50 << 20)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("default/" + shape).c_str(), BM_default, shape)
+        ->Arg(1 << 20)->Arg(2 << 20)->Arg(8 << 20)->Arg(16 << 20)->Arg(25 << 20)->Arg(50 << 20)->Unit(benchmark::kMillisecond)->Iterations(1);
+  }
+  return true;
+}();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,109 @@
+// The algorithm translation: the actions made of a definition, and the default and split outputs.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "algo/algo_io.h"
+#include "algo/algo_string.h"
+#include "base/misc.h"
+#include "cvnparser/cvn_main.h"
+
+namespace cvn::cvn_main {
+namespace {
+
+const char* const two_bodies =
+    "def algorithm G : ? int i ; ! int o ;\n"
+    "def algorithm Top<In> :\n"
+    "  ? int [In + 1] X 2 ;\n"
+    "  ? int c ;\n"
+    "  conditions : C = 1 ;\n"
+    "  references : G<In> [2 : i <- o] Let 4 true ; lib/Ext e ;\n"
+    "  dependences : data X -> Let.i ; data Let.o -> e.x ;\n"
+    "  conditions : c = 2 ;\n"
+    "  references :\n"
+    "  dependences : weak_precedence_data X -> X ;\n";
+
+std::string end_text(const data_end& e) {
+  if (const auto* p = std::get_if<Ref_port>(&e)) return p->def + ":" + p->ref + "." + p->port;
+  const auto& p = std::get<Def_port>(e);
+  return p.def + ":" + p.port;
+}
+
+TEST(TranslateAlgo, ActionsComeInFileOrderWithFixedNames) {
+  const cvn_types::cvn_file file = parse_cvn_string(two_bodies, "t.cvn");
+  const std::vector<std::string> incl{"."};
+  const std::vector<action> acts = translate_defs(incl, file.cvn_algos);
+  // G: itself and two ports; top: itself, two ports, then per body its references and its dependences.
+  std::vector<std::size_t> kinds;
+  for (const auto& act : acts) kinds.push_back(act.index());
+  EXPECT_EQ(kinds, (std::vector<std::size_t>{1, 0, 0, 1, 0, 0, 3, 3, 2, 2, 2}));
+
+  const auto& top = std::get<Def_action>(acts[3]).def;
+  EXPECT_EQ(top.name, "top");
+  EXPECT_EQ(top.params, std::vector<std::string>{"parin"});
+  EXPECT_EQ(top.kind, algo_types::definition_kind::Function);
+  const auto& x = std::get<Port_action>(acts[4]);
+  EXPECT_EQ(x.def, "top");
+  EXPECT_EQ(x.port.name, "x");
+  EXPECT_EQ(x.port.position, 2);
+  ASSERT_TRUE(x.port.size.has_value());
+  EXPECT_EQ(algo_string::string_of_expr(*x.port.size), "parin + 1");
+  EXPECT_FALSE(x.port.value.has_value());
+
+  const auto& first = std::get<Data_action>(acts[8]);
+  EXPECT_EQ(end_text(first.source), "top:x");
+  EXPECT_EQ(end_text(first.destination), "top:r_let.i");
+  EXPECT_EQ(first.condition, (std::optional<cond_decl>{{"c", 1}})) << "the variable goes through the port fixer";
+  const auto& last = std::get<Data_action>(acts[10]);
+  EXPECT_EQ(end_text(last.source), "top:x");
+  EXPECT_EQ(last.condition, (std::optional<cond_decl>{{"c", 2}}));
+}
+
+TEST(TranslateAlgo, ReferencesRunInTurnWithTheirOptions) {
+  // Everything but the library reference, which fails at its turn: the actions before it have run.
+  const cvn_types::cvn_file file = parse_cvn_string(two_bodies, "t.cvn");
+  const std::vector<std::string> incl{"."};
+  const std::vector<action> acts = translate_defs(incl, file.cvn_algos);
+  algo_types::algorithm a = algo_types::create();
+  for (std::size_t k = 0; k < 7; ++k) a = apply_action(std::move(a), acts[k]);
+  EXPECT_EQ(algo_io::string_of_algo(a),
+            "function g() {\n  in: int i;\n  out: int o;\n}\n"
+            "function top(parin) {\n  in: int c, int[parin + 1] x;\n"
+            "  match c with\n  | 1 ->\n      let r_let = g(parin) [period 4, sequence 2(o -> i), abstract] ;\n}\n");
+  try {
+    a = apply_action(std::move(a), acts[7]);
+    FAIL() << "the module has no file";
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.message(), "Algorithm module Lib not found.");
+  }
+}
+
+TEST(TranslateAlgo, ARefusedEditIsTheModelsProblem) {
+  const cvn_types::cvn_file file =
+      parse_cvn_string("def sensor S : ! int o ;\ndef algorithm T : ! bool b ;\n"
+                       "  conditions : ; references : S s ; dependences : data s.o -> b ;\n",
+                       "t.cvn");
+  try {
+    (void)translate_algo({"."}, file);
+    FAIL() << "types differ";
+  } catch (const algo_types::Problem& p) {
+    EXPECT_EQ(algo_string::string_of_problem(p), "Port o: Port o of type int cannot be linked to port b of type bool.");
+  }
+}
+
+TEST(TranslateAlgo, SplitOutputWritesTheSameTextToStandardOutputAndTheFile) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("translate_algo_test_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const cvn_types::cvn_file file = parse_cvn_string("def actuator A : ? int i ;\n", "t.cvn");
+  testing::internal::CaptureStdout();
+  output_algorithms({"."}, file, (dir / "p").string());
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "actuator a() { int i }\n");
+  EXPECT_EQ(misc::string_of_file((dir / "p.alg").string()), out);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace cvn::cvn_main
