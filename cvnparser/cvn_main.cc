@@ -9,6 +9,7 @@
 #include "algo/algo_io.h"
 #include "algo/algo_ops.h"
 #include "algo/algo_string.h"
+#include "algo/algo_lang.h"
 #include "base/base_types.h"
 #include "base/constant.h"
 #include "base/lexer.h"
@@ -104,14 +105,6 @@ algo_types::definition_kind kind_of_cvn(cvn_types::cvn_def_kind k) {
   base_types::internal_error("unknown definition kind");
 }
 
-// Reading algorithm module files comes with the algorithm builder; until then a module whose file exists is
-// refused like one whose file is missing.
-algo_types::module_loader module_loader_for(const std::string& module) {
-  return [module](const std::vector<std::string>&, const std::string&, const algorithm&) -> algorithm {
-    throw Failure(misc::sprintf_string("Algorithm module %s not found.", module.c_str()));
-  };
-}
-
 // The name of the definition that a reference instantiates: lower-cased before fixing, so that it finds
 // the definition declared under the fixed name.
 base_types::qname instantiated_name(const cvn_types::cvn_name& n) {
@@ -167,8 +160,7 @@ action translate_ref(const std::vector<std::string>& incl, const std::string& de
   return Deferred_action{[&incl, def, condition, &ref](algorithm&& a) -> algorithm {
     const algo_types::def_id container = algo_types::lookup_def(a, base_types::simple_name{def});
     const base_types::qname name = instantiated_name(ref.cr_def);
-    const std::string module = base_types::dot_qname(name);
-    auto [instantiated, loaded] = algo_types::load_lookup_def(a, incl, module_loader_for(module), name);
+    auto [instantiated, loaded] = algo_types::load_lookup_def(a, incl, algo_lang::module_loader(), name);
     a = std::move(loaded);
     std::optional<algo_types::cond> c;
     if (condition) {

@@ -1,0 +1,4 @@
+function twice() {
+  in: int i;
+  out: int o;
+}
