@@ -161,6 +161,11 @@ std::pair<ref_id, algorithm> add_ref(algorithm&& a, def_id container, const std:
     raise_problem(a, holder,
                   sprintf_string("A reference named %s already exist in definition %s%s.", name.c_str(),
                                  def_name(a, container).c_str(), condition ? " with the same condition" : ""));
+  // A definition that contains itself has no finite expansion and no place in the dependency order, so
+  // the printer would lose it: refuse it here.
+  if (instantiated == container)
+    raise_problem(a, holder, sprintf_string("Definition %s cannot contain a reference to itself.",
+                                            def_name(a, container).c_str()));
   // The reference's ports are copies of the definition's, so the repetition is checked against those
   // before anything is built; the reference does not exist yet, so the containing definition is named.
   if (rep) (void)convert(a, Def{instantiated}, *rep, def_name(a, instantiated), name, holder);

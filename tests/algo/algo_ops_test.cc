@@ -134,8 +134,10 @@ TEST_F(Model, ReferenceNamesAreUniquePerCondition) {
 
   at::algorithm b = at::create();
   const at::def_id h = def(b, "h");
-  ref(b, h, h, "x");
-  EXPECT_EQ(problem_text([&] { ref(b, h, h, "x"); }), "Def h: A reference named x already exist in definition h.");
+  const at::def_id leaf = def(b, "leaf");
+  ref(b, h, leaf, "x");
+  EXPECT_EQ(problem_text([&] { ref(b, h, leaf, "x"); }), "Def h: A reference named x already exist in definition h.");
+  EXPECT_EQ(problem_text([&] { ref(b, h, h, "y"); }), "Def h: Definition h cannot contain a reference to itself.");
 }
 
 TEST_F(Model, RepetitionsAreConvertedToPortsOfTheReference) {
