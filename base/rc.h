@@ -1,10 +1,10 @@
 #pragma once
 // Reference-counted nodes for the persistent containers.
 //
-// The program is single-threaded, so counts are plain integers kept in the node itself (no atomic
-// operations, no separate control block), and nodes of one size come from a free list carved out of large
-// slabs: allocating and freeing a node is a few instructions, and nodes built together sit together in
-// memory. Under AddressSanitizer every node is a heap block of its own, so misuse is still caught.
+// The program is single-threaded, so counts are plain integers kept in the node itself: no atomic
+// operations and no separate control block. Nodes stay ordinary heap blocks: a free list per node size was
+// tried and lost, because after a large structure is freed it hands blocks out in scattered order, while
+// the heap gives them back contiguous.
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -12,78 +12,26 @@
 
 namespace cvn::rc {
 
-#if defined(__SANITIZE_ADDRESS__)
-#define CVN_RC_PLAIN_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CVN_RC_PLAIN_HEAP 1
-#endif
-#endif
-
-/// Blocks of one size and alignment. Freed blocks are kept for reuse, never given back.
-template <std::size_t Size, std::size_t Align>
-class pool {
-  static_assert(Align <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
-  struct free_block {
-    free_block* next;
-  };
-  static constexpr std::size_t stride =
-      ((Size < sizeof(free_block) ? sizeof(free_block) : Size) + Align - 1) / Align * Align;
-  static constexpr std::size_t header = (sizeof(void*) + Align - 1) / Align * Align;
-  static constexpr std::size_t per_slab = stride <= 256 ? 1024 : 64;
-
- public:
-  static void* allocate() {
-#ifdef CVN_RC_PLAIN_HEAP
-    return ::operator new(Size);
-#else
-    if (free_ != nullptr) return std::exchange(free_, free_->next);
-    if (left_ == 0) {
-      // Each slab starts with a link to the previous one, so that every slab stays reachable.
-      char* slab = static_cast<char*>(::operator new(header + per_slab * stride));
-      *reinterpret_cast<char**>(slab) = slabs_;
-      slabs_ = slab;
-      next_ = slab + header;
-      left_ = per_slab;
-    }
-    --left_;
-    return std::exchange(next_, next_ + stride);
-#endif
-  }
-  static void deallocate(void* p) noexcept {
-#ifdef CVN_RC_PLAIN_HEAP
-    ::operator delete(p);
-#else
-    free_ = ::new (p) free_block{free_};
-#endif
-  }
-
- private:
-  static inline free_block* free_ = nullptr;
-  static inline char* slabs_ = nullptr;
-  static inline char* next_ = nullptr;
-  static inline std::size_t left_ = 0;
-};
-
-/// Destroys a node of exactly type T and returns its block to T's pool.
+/// Destroys a node of exactly type T and frees it.
 template <class T>
 struct plain_dispose {
   void operator()(T* p) const noexcept {
     p->~T();
-    pool<sizeof(T), alignof(T)>::deallocate(p);
+    ::operator delete(static_cast<void*>(p), sizeof(T));
   }
 };
 
-/// A new node of type T from T's pool, with a count of one. T has a `refs` member.
+/// A new node of type T with a count of one. T has a `refs` member.
 template <class T, class... A>
 [[nodiscard]] T* create(A&&... args) {
-  void* m = pool<sizeof(T), alignof(T)>::allocate();
+  static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+  void* m = ::operator new(sizeof(T));
   try {
     T* p = ::new (m) T{std::forward<A>(args)...};
     p->refs = 1;
     return p;
   } catch (...) {
-    pool<sizeof(T), alignof(T)>::deallocate(m);
+    ::operator delete(m, sizeof(T));
     throw;
   }
 }
