@@ -1,14 +1,16 @@
 #pragma once
 // The immutable, edge-labelled directed graph under every model.
 //
-// Two node tables, successors and predecessors, always describe the same edges. Each node keeps its edges
-// in two persistent maps: (other end, label) to an insertion stamp, so that adding, removing and testing an
-// edge never scans the node's edges, and stamp to (other end, label), so that lists still come out newest
-// first. Stamps grow along the versions of one graph; a kept edge keeps its stamp, hence its place.
+// Two node tables, successors and predecessors, always describe the same edges. Each edge carries an
+// insertion stamp, so that lists come out newest first. A node with few edges keeps them in a small block in
+// stamp order; a node with many keeps them in two persistent maps, (other end, label) to stamp, so that
+// adding, removing and testing an edge never scans the node's edges, and stamp to (other end, label). Stamps
+// grow along the versions of one graph; a kept edge keeps its stamp, hence its place.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <new>
 #include <optional>
 #include <queue>
 #include <set>
@@ -20,6 +22,7 @@
 
 #include "base/base_types.h"
 #include "base/pmap.h"
+#include "base/rc.h"
 
 namespace cvn::graph {
 
@@ -71,22 +74,151 @@ class Make {
     bool operator()(const end& a, const key& b) const { return key_compare{}(a.first, b); }
     bool operator()(const key& a, const end& b) const { return key_compare{}(a, b.first); }
   };
-  struct adjacency {
+  // A node's edges. Most nodes have a handful: those sit in one small block in insertion order (a scan of
+  // a few entries beats any lookup); past small_max edges the node switches to the two maps, which never
+  // scan. Both stores are shared between versions and copied only when a shared one is written.
+  static constexpr std::uint32_t small_max = 8;
+  struct edge_entry {
+    std::uint64_t stamp;
+    end e;
+  };
+  struct small_block {
+    std::uint32_t refs = 1;
+    std::uint32_t count = 0;
+    std::uint32_t capacity = 0;
+    static constexpr std::size_t offset = (sizeof(std::uint32_t) * 3 + alignof(edge_entry) - 1) /
+                                          alignof(edge_entry) * alignof(edge_entry);
+    edge_entry* items() { return std::launder(reinterpret_cast<edge_entry*>(reinterpret_cast<char*>(this) + offset)); }
+    const edge_entry* items() const {
+      return std::launder(reinterpret_cast<const edge_entry*>(reinterpret_cast<const char*>(this) + offset));
+    }
+    static std::size_t bytes(std::uint32_t capacity) { return offset + capacity * sizeof(edge_entry); }
+    // A block of the given capacity holding the entries of `from` except the one at `skip`.
+    static small_block* make(std::uint32_t capacity, const small_block* from, std::uint32_t skip) {
+      static_assert(alignof(edge_entry) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+      void* m = ::operator new(bytes(capacity));
+      small_block* r = ::new (m) small_block{1, 0, capacity};
+      try {
+        if (from != nullptr)
+          for (std::uint32_t i = 0; i < from->count; ++i)
+            if (i != skip) {
+              ::new (r->items() + r->count) edge_entry(from->items()[i]);
+              ++r->count;
+            }
+      } catch (...) {
+        destroy(r);
+        throw;
+      }
+      return r;
+    }
+    static void destroy(small_block* p) noexcept {
+      for (std::uint32_t i = 0; i < p->count; ++i) p->items()[i].~edge_entry();
+      const std::size_t n = bytes(p->capacity);
+      p->~small_block();
+      ::operator delete(static_cast<void*>(p), n);
+    }
+  };
+  struct small_dispose {
+    void operator()(small_block* p) const noexcept { small_block::destroy(p); }
+  };
+  struct big_block {
     pmap<end, std::uint64_t, end_compare> stamps;
     pmap<std::uint64_t, end> ends;
+    std::uint32_t refs = 1;
+  };
+  static bool same_end(const end& a, const end& b) { return !end_compare{}(a, b) && !end_compare{}(b, a); }
 
+  struct adjacency {
+    rc::ptr<small_block, small_dispose> small;
+    rc::ptr<big_block> big;
+
+    [[nodiscard]] std::size_t size() const { return big ? big->ends.size() : (small ? small->count : 0); }
+    [[nodiscard]] bool empty() const { return size() == 0; }
+    [[nodiscard]] bool contains(const end& e) const {
+      if (big) return big->stamps.contains(e);
+      if (small)
+        for (std::uint32_t i = 0; i < small->count; ++i)
+          if (same_end(small->items()[i].e, e)) return true;
+      return false;
+    }
     void link(const key& other, const L& l, std::uint64_t stamp) {
-      stamps = std::move(stamps).add(end{other, l}, stamp);
-      ends = std::move(ends).add(stamp, end{other, l});
+      if (!big && size() < small_max) {
+        const std::uint32_t n = small ? small->count : 0;
+        if (!small || !small.unique() || small->capacity == n) {
+          const std::uint32_t capacity = n == 0 ? 1 : std::min(2 * n, small_max);
+          small = rc::ptr<small_block, small_dispose>(small_block::make(capacity, small.get(), n));
+        }
+        ::new (small->items() + n) edge_entry{stamp, end{other, l}};
+        ++small->count;
+        return;
+      }
+      if (!big) {
+        big = rc::ptr<big_block>(rc::create<big_block>());
+        for (std::uint32_t i = 0; i < small->count; ++i) {
+          const edge_entry& x = small->items()[i];
+          big->stamps = std::move(big->stamps).add(x.e, x.stamp);
+          big->ends = std::move(big->ends).add(x.stamp, x.e);
+        }
+        small = nullptr;
+      } else if (!big.unique()) {
+        big = rc::ptr<big_block>(rc::create<big_block>(*big));
+      }
+      big->stamps = std::move(big->stamps).add(end{other, l}, stamp);
+      big->ends = std::move(big->ends).add(stamp, end{other, l});
     }
     void unlink(const end& e, std::uint64_t stamp) {
-      stamps = std::move(stamps).remove(e);
-      ends = std::move(ends).remove(stamp);
+      if (big) {
+        if (!big.unique()) big = rc::ptr<big_block>(rc::create<big_block>(*big));
+        big->stamps = std::move(big->stamps).remove(e);
+        big->ends = std::move(big->ends).remove(stamp);
+        return;
+      }
+      if (!small) return;
+      std::uint32_t i = 0;
+      while (i < small->count && small->items()[i].stamp != stamp) ++i;
+      if (i == small->count) return;
+      if (!small.unique()) {
+        small = rc::ptr<small_block, small_dispose>(small_block::make(small->capacity, small.get(), i));
+        return;
+      }
+      edge_entry* items = small->items();
+      for (; i + 1 < small->count; ++i) items[i] = std::move(items[i + 1]);
+      items[small->count - 1].~edge_entry();
+      --small->count;
+    }
+    // f(stamp, end) over the edges, oldest first.
+    template <class F>
+    void for_each(F&& f) const {
+      if (big)
+        big->ends.for_each(f);
+      else if (small)
+        for (std::uint32_t i = 0; i < small->count; ++i) f(small->items()[i].stamp, small->items()[i].e);
+    }
+    // f(stamp, end) over the edges, newest first.
+    template <class F>
+    void for_each_newest(F&& f) const {
+      if (big)
+        big->ends.for_each_desc(f);
+      else if (small)
+        for (std::uint32_t i = small->count; i-- > 0;) f(small->items()[i].stamp, small->items()[i].e);
+    }
+    // f(end, stamp) over the edges whose other end is b.
+    template <class F>
+    void for_each_to(const key& b, F&& f) const {
+      if (big) {
+        big->stamps.for_each_equivalent(b, f);
+        return;
+      }
+      if (small)
+        for (std::uint32_t i = 0; i < small->count; ++i) {
+          const edge_entry& x = small->items()[i];
+          if (!key_compare{}(x.e.first, b) && !key_compare{}(b, x.e.first)) f(x.e, x.stamp);
+        }
     }
     [[nodiscard]] edge_list newest_first() const {
       edge_list out;
-      out.reserve(ends.size());
-      ends.for_each_desc([&](std::uint64_t, const end& e) { out.push_back(e); });
+      out.reserve(size());
+      for_each_newest([&](std::uint64_t, const end& e) { out.push_back(e); });
       return out;
     }
   };
@@ -108,7 +240,7 @@ class Make {
   /// True when the edge from a to b labelled l (or an equal label) exists.
   [[nodiscard]] bool mem_edge(const key& a, const key& b, const L& l) const {
     const adjacency* x = succ_.find(a);
-    return x != nullptr && x->stamps.contains(end{b, l});
+    return x != nullptr && x->contains(end{b, l});
   }
 
   /// The graph with the edge from a to b labelled l; the same graph when the edge exists.
@@ -122,7 +254,7 @@ class Make {
     const std::uint64_t stamp = next_stamp_;
     bool fresh = false;
     succ_ = std::move(succ_).update(a, [&](adjacency& x) {
-      if (x.stamps.contains(end{b, l})) return;
+      if (x.contains(end{b, l})) return;
       x.link(b, l, stamp);
       fresh = true;
     });
@@ -145,7 +277,7 @@ class Make {
   [[nodiscard]] Make rem(const key& a, const key& b, P&& p) && {
     std::vector<std::pair<L, std::uint64_t>> gone;
     if (const adjacency* x = succ_.find(a))
-      x->stamps.for_each_equivalent(b, [&](const end& e, std::uint64_t stamp) {
+      x->for_each_to(b, [&](const end& e, std::uint64_t stamp) {
         if (p(e.second)) gone.emplace_back(e.second, stamp);
       });
     succ_ = std::move(succ_).update(a, [&](adjacency& x) {
@@ -225,7 +357,7 @@ class Make {
     };
     succ_.for_each([&](const key& k, const adjacency& x) {
       const std::string source = write_node(k);
-      x.ends.for_each_desc([&](std::uint64_t, const end& e) {
+      x.for_each_newest([&](std::uint64_t, const end& e) {
         const std::string target = write_node(e.first);
         attrs edge_attrs;
         if (describe_edge) {
@@ -251,7 +383,7 @@ class Make {
     in_degree.reserve(pred_.size());
     pred_.for_each([&](const key& k, const adjacency& x) {
       keys.push_back(k);
-      in_degree.push_back(x.ends.size());
+      in_degree.push_back(x.size());
     });
     std::priority_queue<std::size_t> roots;
     for (std::size_t i = 0; i < keys.size(); ++i)
@@ -263,7 +395,7 @@ class Make {
       out.push_back(keys[u]);
       const adjacency* x = succ_.find(keys[u]);
       if (x == nullptr) continue;
-      x->ends.for_each([&](std::uint64_t, const end& e) {
+      x->for_each([&](std::uint64_t, const end& e) {
         const std::size_t v = position(keys, e.first);
         if (--in_degree[v] == 0) roots.push(v);
       });
@@ -329,20 +461,22 @@ class Make {
   }
   static std::size_t count_of(const node_table& t, const key& n) {
     const adjacency* x = t.find(n);
-    return x != nullptr ? x->ends.size() : 0;
+    return x != nullptr ? x->size() : 0;
   }
   static std::vector<key> roots_of(const node_table& t) {
     std::vector<key> out;
     t.for_each_desc([&](const key& k, const adjacency& x) {
-      if (x.ends.empty()) out.push_back(k);
+      if (x.empty()) out.push_back(k);
     });
     return out;
   }
   // Removes every edge of n's list in `own` (keeping n with an empty list) and their mirrors in `other`.
   static void detach(node_table& own, node_table& other, const key& n) {
     const adjacency* x = own.find(n);
-    if (x == nullptr || x->ends.empty()) return;
-    const auto gone = x->ends.bindings();
+    if (x == nullptr || x->empty()) return;
+    std::vector<std::pair<std::uint64_t, end>> gone;
+    gone.reserve(x->size());
+    x->for_each([&](std::uint64_t stamp, const end& e) { gone.emplace_back(stamp, e); });
     for (const auto& [stamp, e] : gone)
       other = std::move(other).update(e.first, [&](adjacency& y) { y.unlink(end{n, e.second}, stamp); });
     own = std::move(own).update(n, [](adjacency& y) { y = adjacency{}; });

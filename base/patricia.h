@@ -11,22 +11,35 @@
 #include <utility>
 
 #include "base/base_types.h"
+#include "base/rc.h"
 
 namespace cvn {
 
 template <class V>
 class patricia {
   struct node;
-  using link = std::shared_ptr<node>;
+  struct dispose {
+    void operator()(node* p) const noexcept;
+  };
+  using link = rc::ptr<node, dispose>;
   // A leaf has mask 0 and a value; a branch has the common low bits of its keys in `key`, its branching
-  // bit in `mask`, and the subtrees without (zero) and with (one) that bit.
+  // bit in `mask`, and the subtrees without (zero) and with (one) that bit. Branches carry no room for a
+  // value, so the many branches of a trie of large values stay small.
   struct node {
     std::uint64_t key = 0;
     std::uint64_t mask = 0;
+    std::uint32_t refs = 1;
+  };
+  struct leaf_node : node {
+    V value;
+  };
+  struct branch_node : node {
     link zero;
     link one;
-    std::optional<V> value;
   };
+  static const leaf_node& as_leaf(const node* t) { return *static_cast<const leaf_node*>(t); }
+  static const branch_node& as_branch(const node* t) { return *static_cast<const branch_node*>(t); }
+  static branch_node& as_branch(node* t) { return *static_cast<branch_node*>(t); }
 
  public:
   using key_type = std::uint64_t;
@@ -38,9 +51,9 @@ class patricia {
   [[nodiscard]] const V* find(std::uint64_t k) const {
     const node* t = root_.get();
     while (t != nullptr) {
-      if (t->mask == 0) return t->key == k ? &*t->value : nullptr;
+      if (t->mask == 0) return t->key == k ? &as_leaf(t).value : nullptr;
       if ((k & (t->mask - 1)) != t->key) return nullptr;
-      t = (k & t->mask) != 0 ? t->one.get() : t->zero.get();
+      t = (k & t->mask) != 0 ? as_branch(t).one.get() : as_branch(t).zero.get();
     }
     return nullptr;
   }
@@ -82,19 +95,25 @@ class patricia {
   }
 
  private:
+  // Makes t a node that only this path holds: shared nodes are copied, private ones reused.
   static void own(link& t) {
-    if (t.use_count() != 1) t = std::make_shared<node>(*t);
+    if (t.unique()) return;
+    if (t->mask == 0)
+      t = link(rc::create<leaf_node>(as_leaf(t.get())));
+    else
+      t = link(rc::create<branch_node>(as_branch(t.get())));
   }
-  static link leaf(std::uint64_t k, V& value) {
-    return std::make_shared<node>(node{k, 0, nullptr, nullptr, std::optional<V>(std::move(value))});
+  static link leaf(std::uint64_t k, V& value) { return link(rc::create<leaf_node>(node{k, 0}, std::move(value))); }
+  static link branch(std::uint64_t prefix, std::uint64_t m, link zero, link one) {
+    return link(rc::create<branch_node>(node{prefix, m}, std::move(zero), std::move(one)));
   }
   // A branch over the disjoint tries t0 (keys with prefix p0) and t1 (prefix p1).
   static link join(std::uint64_t p0, link t0, std::uint64_t p1, link t1) {
     const std::uint64_t diff = p0 ^ p1;
     const std::uint64_t m = diff & (~diff + 1);
     const std::uint64_t prefix = p0 & (m - 1);
-    if ((p0 & m) == 0) return std::make_shared<node>(node{prefix, m, std::move(t0), std::move(t1), std::nullopt});
-    return std::make_shared<node>(node{prefix, m, std::move(t1), std::move(t0), std::nullopt});
+    if ((p0 & m) == 0) return branch(prefix, m, std::move(t0), std::move(t1));
+    return branch(prefix, m, std::move(t1), std::move(t0));
   }
 
   void insert(link& t, std::uint64_t k, V& value) {
@@ -105,8 +124,10 @@ class patricia {
     }
     if (t->mask == 0) {
       if (t->key == k) {
-        own(t);
-        t->value = std::move(value);
+        if (t.unique())
+          static_cast<leaf_node*>(t.get())->value = std::move(value);
+        else
+          t = leaf(k, value);
         return;
       }
       ++size_;
@@ -121,7 +142,8 @@ class patricia {
       return;
     }
     own(t);
-    insert((k & t->mask) != 0 ? t->one : t->zero, k, value);
+    branch_node& b = as_branch(t.get());
+    insert((k & t->mask) != 0 ? b.one : b.zero, k, value);
   }
 
   // The key is present under t.
@@ -131,14 +153,14 @@ class patricia {
       return;
     }
     own(t);
-    link& child = (k & t->mask) != 0 ? t->one : t->zero;
-    erase(child, k);
+    branch_node& b = as_branch(t.get());
+    erase((k & t->mask) != 0 ? b.one : b.zero, k);
     // A branch left with one subtree gives way to it.
-    if (!t->zero) {
-      link keep = std::move(t->one);
+    if (!b.zero) {
+      link keep = std::move(b.one);
       t = std::move(keep);
-    } else if (!t->one) {
-      link keep = std::move(t->zero);
+    } else if (!b.one) {
+      link keep = std::move(b.zero);
       t = std::move(keep);
     }
   }
@@ -147,19 +169,19 @@ class patricia {
   static void visit(const node* t, F& f) {
     while (t != nullptr) {
       if (t->mask == 0) {
-        f(t->key, *t->value);
+        f(t->key, as_leaf(t).value);
         return;
       }
-      visit(t->one.get(), f);
-      t = t->zero.get();
+      visit(as_branch(t).one.get(), f);
+      t = as_branch(t).zero.get();
     }
   }
   template <class F>
   static bool visit_until(const node* t, F& f) {
     while (t != nullptr) {
-      if (t->mask == 0) return f(t->key, *t->value);
-      if (visit_until(t->one.get(), f)) return true;
-      t = t->zero.get();
+      if (t->mask == 0) return f(t->key, as_leaf(t).value);
+      if (visit_until(as_branch(t).one.get(), f)) return true;
+      t = as_branch(t).zero.get();
     }
     return false;
   }
@@ -167,5 +189,13 @@ class patricia {
   link root_;
   std::size_t size_ = 0;
 };
+
+template <class V>
+void patricia<V>::dispose::operator()(node* p) const noexcept {
+  if (p->mask == 0)
+    rc::plain_dispose<leaf_node>{}(static_cast<leaf_node*>(p));
+  else
+    rc::plain_dispose<branch_node>{}(static_cast<branch_node*>(p));
+}
 
 }  // namespace cvn

@@ -6,25 +6,28 @@
 // each old version costs about what a mutable tree costs, while any version somebody kept stays intact.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "base/base_types.h"
+#include "base/rc.h"
 
 namespace cvn {
 
 template <class K, class V, class Compare = std::less<K>>
 class pmap {
   struct node;
-  using link = std::shared_ptr<node>;
+  using link = rc::ptr<node>;
   struct node {
     K key;
     V value;
     link left;
     link right;
     int height = 1;
+    std::uint32_t refs = 1;
   };
 
  public:
@@ -144,7 +147,7 @@ class pmap {
   static void fix_height(node& n) { n.height = 1 + std::max(height(n.left), height(n.right)); }
   // Makes t a node that only this path holds: shared nodes are copied, private ones reused.
   static void own(link& t) {
-    if (t.use_count() != 1) t = std::make_shared<node>(*t);
+    if (!t.unique()) t = link(rc::create<node>(*t));
   }
   static void rotate_right(link& t) {
     link l = std::move(t->left);
@@ -188,7 +191,7 @@ class pmap {
   template <class M, class F>
   void upsert(link& t, const K& key, M& make, F& f, bool apply_new) {
     if (!t) {
-      t = std::make_shared<node>(node{key, make(), nullptr, nullptr, 1});
+      t = link(rc::create<node>(key, make(), nullptr, nullptr));
       ++size_;
       if (apply_new) f(t->value);
       return;

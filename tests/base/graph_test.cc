@@ -209,8 +209,9 @@ void expect_same(const G& g, const reference& r, std::size_t version) {
   ASSERT_EQ(g.nodes_by_pred_order(), r.nodes_by_pred_order()) << "version " << version;
 }
 
-TEST(Graph, RandomOperationsAgainstReferenceKeepEveryVersion) {
-  std::mt19937 rng(5);
+// Random operations on `nodes` nodes from versions picked at random; every version is checked at the end.
+void random_operations(unsigned seed, int nodes) {
+  std::mt19937 rng(seed);
   std::vector<G> versions{G::create()};
   std::vector<reference> expected{reference{}};
   for (int step = 0; step < 3000; ++step) {
@@ -218,7 +219,8 @@ TEST(Graph, RandomOperationsAgainstReferenceKeepEveryVersion) {
     G g = versions[from];
     reference r = expected[from];
     for (int n = static_cast<int>(rng() % 3); n >= 0; --n) {
-      const int a = static_cast<int>(rng() % 25), b = static_cast<int>(rng() % 25), l = static_cast<int>(rng() % 3);
+      const int a = static_cast<int>(rng() % static_cast<unsigned>(nodes)),
+                b = static_cast<int>(rng() % static_cast<unsigned>(nodes)), l = static_cast<int>(rng() % 3);
       switch (rng() % 10) {
         case 0:
           g = std::move(g).rem(a, b, [&](int x) { return x != l; });
@@ -249,6 +251,14 @@ TEST(Graph, RandomOperationsAgainstReferenceKeepEveryVersion) {
     expected.push_back(std::move(r));
   }
   for (std::size_t i = 0; i < versions.size(); ++i) expect_same(versions[i], expected[i], i);
+}
+
+TEST(Graph, RandomOperationsAgainstReferenceKeepEveryVersion) { random_operations(5, 25); }
+
+// Nodes of a few edges and nodes of many edges are stored differently; drive both, and the switch.
+TEST(Graph, RandomOperationsFewAndManyEdgesPerNode) {
+  random_operations(11, 80);
+  random_operations(12, 6);
 }
 
 }  // namespace
