@@ -99,13 +99,6 @@ std::string input_file(std::int64_t bytes) {
   return name;
 }
 
-// Starts a new peak-memory measurement (Linux: resets VmHWM to the current resident size).
-void reset_peak_rss() {
-  if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-    std::fputs("5", f);
-    std::fclose(f);
-  }
-}
 
 void report(benchmark::State& state, std::size_t file_bytes, std::int64_t held_before, std::int64_t count,
             const char* counted) {
@@ -120,7 +113,7 @@ void report(benchmark::State& state, std::size_t file_bytes, std::int64_t held_b
 void BM_algo_lex_only(benchmark::State& state) {
   const std::string file = input_file(state.range(0));
   const std::size_t size = cvn::misc::string_of_file(file).size();
-  reset_peak_rss();
+  cvn::bench::reset_peak_rss();
   const std::int64_t before = cvn::bench::current_rss_bytes();
   std::int64_t tokens = 0;
   for (auto _ : state) {
@@ -137,7 +130,7 @@ void BM_algo_build(benchmark::State& state) {
   const std::string file = input_file(state.range(0));
   const std::size_t size = cvn::misc::string_of_file(file).size();
   const std::vector<std::string> dirs{dir, "."};
-  reset_peak_rss();
+  cvn::bench::reset_peak_rss();
   const std::int64_t before = cvn::bench::current_rss_bytes();
   std::int64_t defs = 0;
   for (auto _ : state) {

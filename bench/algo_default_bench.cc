@@ -25,21 +25,7 @@
 
 namespace {
 
-// The generated file for (shape, size), written once under /tmp.
-std::string input_file(const std::string& shape, std::int64_t bytes) {
-  const std::string name = "/tmp/cvn_bench_" + shape + "_" + std::to_string(bytes) + ".cvn";
-  std::ifstream exists(name);
-  if (!exists) cvn::misc::write_file(name, cvn::bench::generate_cvn(shape, static_cast<std::size_t>(bytes)));
-  return name;
-}
 
-// Starts a new peak-memory measurement (Linux: resets VmHWM to the current resident size).
-void reset_peak_rss() {
-  if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-    std::fputs("5", f);
-    std::fclose(f);
-  }
-}
 
 std::int64_t lex_all(const std::string& file) {
   cvn::cvn_lexer::Cvn_lexer lexer(cvn::cvn_lexer::Cvn_lexer::from_file, file);
@@ -83,7 +69,7 @@ void report_size(benchmark::State& state, std::size_t file_bytes) {
 }
 
 void BM_lex_only(benchmark::State& state, const std::string& shape) {
-  const std::string file = input_file(shape, state.range(0));
+  const std::string file = cvn::bench::generated_cvn_file(shape, state.range(0));
   const auto size = static_cast<std::size_t>(std::filesystem::file_size(file));
   std::int64_t tokens = 0;
   for (auto _ : state) benchmark::DoNotOptimize(tokens = lex_all(file));
@@ -92,11 +78,11 @@ void BM_lex_only(benchmark::State& state, const std::string& shape) {
 }
 
 void BM_default(benchmark::State& state, const std::string& shape) {
-  const std::string file = input_file(shape, state.range(0));
+  const std::string file = cvn::bench::generated_cvn_file(shape, state.range(0));
   const auto size = static_cast<std::size_t>(std::filesystem::file_size(file));
   malloc_trim(0);
   const std::int64_t before = cvn::bench::current_rss_bytes();
-  reset_peak_rss();
+  cvn::bench::reset_peak_rss();
   const phases first = run_default(file);
   const std::int64_t peak = cvn::bench::peak_rss_bytes() - before;
   for (auto _ : state) benchmark::DoNotOptimize(run_default(file).text);

@@ -75,13 +75,6 @@ std::string input_file(std::int64_t bytes) {
   return name;
 }
 
-// Starts a new peak-memory measurement (Linux: resets VmHWM to the current resident size).
-void reset_peak_rss() {
-  if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-    std::fputs("5", f);
-    std::fclose(f);
-  }
-}
 
 void report(benchmark::State& state, std::size_t file_bytes, std::int64_t count, const char* counted) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(file_bytes));
@@ -94,7 +87,7 @@ void BM_algo_lex_only(benchmark::State& state) {
   const std::string file = input_file(state.range(0));
   std::size_t size = 0;
   std::int64_t tokens = 0;
-  reset_peak_rss();
+  cvn::bench::reset_peak_rss();
   for (auto _ : state) {
     const std::string text = cvn::misc::string_of_file(file);
     size = text.size();
@@ -109,7 +102,7 @@ void BM_algo_lex_only(benchmark::State& state) {
 void BM_algo_decl_of_file(benchmark::State& state) {
   const std::string file = input_file(state.range(0));
   std::int64_t defs = 0;
-  reset_peak_rss();
+  cvn::bench::reset_peak_rss();
   for (auto _ : state) {
     const auto decls = cvn::algo_io::algo_decl_of_file(file);
     defs = static_cast<std::int64_t>(decls.size());

@@ -1,7 +1,11 @@
 #include "bench/bench_util.h"
 
+#include <cstdio>
 #include <fstream>
 #include <string>
+
+#include "base/misc.h"
+#include "bench/cvn_gen.h"
 
 namespace cvn::bench {
 
@@ -22,5 +26,19 @@ std::int64_t status_bytes(const std::string& key) {
 std::int64_t peak_rss_bytes() { return status_bytes("VmHWM:"); }
 
 std::int64_t current_rss_bytes() { return status_bytes("VmRSS:"); }
+
+void reset_peak_rss() {
+  if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);
+    std::fclose(f);
+  }
+}
+
+std::string generated_cvn_file(const std::string& shape, std::int64_t bytes) {
+  const std::string name = "/tmp/cvn_bench_" + shape + "_" + std::to_string(bytes) + ".cvn";
+  std::ifstream exists(name);
+  if (!exists) misc::write_file(name, generate_cvn(shape, static_cast<std::size_t>(bytes)));
+  return name;
+}
 
 }  // namespace cvn::bench

@@ -19,21 +19,7 @@
 
 namespace {
 
-// The generated file for (shape, size), written once per process under /tmp.
-std::string input_file(const std::string& shape, std::int64_t bytes) {
-  const std::string name = "/tmp/cvn_bench_" + shape + "_" + std::to_string(bytes) + ".cvn";
-  std::ifstream exists(name);
-  if (!exists) cvn::misc::write_file(name, cvn::bench::generate_cvn(shape, static_cast<std::size_t>(bytes)));
-  return name;
-}
 
-// Starts a new peak-memory measurement (Linux: resets VmHWM to the current resident size).
-void reset_peak_rss() {
-  if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-    std::fputs("5", f);
-    std::fclose(f);
-  }
-}
 
 // What `run` adds at most to the resident memory. Memory that earlier calls freed but the heap kept is
 // returned first, so that it neither hides nor inflates the figure.
@@ -41,7 +27,7 @@ template <class F>
 std::int64_t peak_of(F&& run) {
   malloc_trim(0);
   const std::int64_t before = cvn::bench::current_rss_bytes();
-  reset_peak_rss();
+  cvn::bench::reset_peak_rss();
   run();
   return cvn::bench::peak_rss_bytes() - before;
 }
@@ -68,7 +54,7 @@ std::int64_t lex_all(const std::string& file) {
 }
 
 void BM_lex_only(benchmark::State& state, const std::string& shape) {
-  const std::string file = input_file(shape, state.range(0));
+  const std::string file = cvn::bench::generated_cvn_file(shape, state.range(0));
   const auto size = static_cast<std::size_t>(std::filesystem::file_size(file));
   std::int64_t tokens = 0;
   const std::int64_t peak = peak_of([&] { tokens = lex_all(file); });
@@ -77,7 +63,7 @@ void BM_lex_only(benchmark::State& state, const std::string& shape) {
 }
 
 void BM_parse_cvn(benchmark::State& state, const std::string& shape) {
-  const std::string file = input_file(shape, state.range(0));
+  const std::string file = cvn::bench::generated_cvn_file(shape, state.range(0));
   const auto size = static_cast<std::size_t>(std::filesystem::file_size(file));
   const std::int64_t peak = peak_of([&] { (void)cvn::cvn_main::parse_cvn(file); });
   for (auto _ : state) {
