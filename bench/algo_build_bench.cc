@@ -22,17 +22,6 @@ namespace {
 
 using cvn::misc::sprintf_string;
 
-// A deterministic pseudo-random sequence, so every run builds the same text.
-class sequence {
- public:
-  unsigned next(unsigned bound) {
-    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<unsigned>(state_ >> 33) % bound;
-  }
-
- private:
-  std::uint64_t state_ = 7;
-};
 
 const char* const ports =
     "  in: int[n] i0, float i1, int c;\n"
@@ -46,7 +35,7 @@ std::string library() { return std::string("function g(n) {\n") + ports + "}\n";
 // functions chain their references through data links, with options, arguments and a precedence; the
 // others hold a match on c whose two cases each place one reference.
 std::string generate_algo(std::size_t bytes) {
-  sequence rnd;
+  cvn::bench::sequence rnd(7);
   std::string out;
   out.reserve(bytes + 4096);
   out += "constant k(n) { int x = 5, int[n + 1] y [unit=\"ms\"] = {1, 2, 3} }\n";
@@ -92,11 +81,9 @@ const std::string dir = "/tmp/cvn_bench_algo_build";
 
 std::string input_file(std::int64_t bytes) {
   ::mkdir(dir.c_str(), 0755);
-  const std::string lib = dir + "/lib.alg";
-  if (!std::ifstream(lib)) cvn::misc::write_file(lib, library());
-  const std::string name = dir + "/app_" + std::to_string(bytes) + ".alg";
-  if (!std::ifstream(name)) cvn::misc::write_file(name, generate_algo(static_cast<std::size_t>(bytes)));
-  return name;
+  (void)cvn::bench::cached_file(dir + "/lib.alg", library);
+  return cvn::bench::cached_file(dir + "/app_" + std::to_string(bytes) + ".alg",
+                                 [&] { return generate_algo(static_cast<std::size_t>(bytes)); });
 }
 
 

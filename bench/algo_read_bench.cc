@@ -16,24 +16,13 @@
 
 namespace {
 
-// A deterministic pseudo-random sequence, so every run reads the same text.
-class sequence {
- public:
-  unsigned next(unsigned bound) {
-    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<unsigned>(state_ >> 33) % bound;
-  }
-
- private:
-  std::uint64_t state_ = 42;
-};
 
 // Valid algorithm text of at least `bytes` bytes, shaped like the printer's output: a few constants and
 // sensors, then functions with port sections, references with options, links, precedences and matches.
 // Names need not resolve: only the grammar reads it.
 std::string generate_algo(std::size_t bytes) {
   using cvn::misc::sprintf_string;
-  sequence rnd;
+  cvn::bench::sequence rnd(42);
   std::string out;
   out.reserve(bytes + 4096);
   out += "constant k(n) { int x = 5, int[n + 1] y [unit=\"ms\"] = {1, 2, 3} }\n";
@@ -69,10 +58,8 @@ std::string generate_algo(std::size_t bytes) {
 }
 
 std::string input_file(std::int64_t bytes) {
-  const std::string name = "/tmp/cvn_bench_algo_" + std::to_string(bytes) + ".alg";
-  std::ifstream exists(name);
-  if (!exists) cvn::misc::write_file(name, generate_algo(static_cast<std::size_t>(bytes)));
-  return name;
+  return cvn::bench::cached_file("/tmp/cvn_bench_algo_" + std::to_string(bytes) + ".alg",
+                                 [&] { return generate_algo(static_cast<std::size_t>(bytes)); });
 }
 
 

@@ -34,11 +34,14 @@ void reset_peak_rss() {
   }
 }
 
-std::string generated_cvn_file(const std::string& shape, std::int64_t bytes) {
-  const std::string name = "/tmp/cvn_bench_" + shape + "_" + std::to_string(bytes) + ".cvn";
-  std::ifstream exists(name);
-  if (!exists) misc::write_file(name, generate_cvn(shape, static_cast<std::size_t>(bytes)));
+std::string cached_file(const std::string& name, const std::function<std::string()>& make) {
+  if (!std::ifstream(name)) misc::write_file(name, make());
   return name;
+}
+
+std::string generated_cvn_file(const std::string& shape, std::int64_t bytes) {
+  return cached_file("/tmp/cvn_bench_" + shape + "_" + std::to_string(bytes) + ".cvn",
+                     [&] { return generate_cvn(shape, static_cast<std::size_t>(bytes)); });
 }
 
 }  // namespace cvn::bench

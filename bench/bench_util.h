@@ -1,6 +1,7 @@
 #pragma once
 // Shared bits of the benchmark programs.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace cvn::bench {
@@ -10,6 +11,23 @@ namespace cvn::bench {
 
 /// Starts a new peak-memory measurement (Linux: resets VmHWM to the current resident size).
 void reset_peak_rss();
+
+/// A deterministic pseudo-random sequence, so every run generates the same text.
+class sequence {
+ public:
+  explicit sequence(std::uint64_t seed) : state_(seed) {}
+  unsigned next(unsigned bound) {
+    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<unsigned>(state_ >> 33) % bound;
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+/// The file `name`, written from `make()` when it does not exist yet; generated inputs are reused across
+/// runs.
+[[nodiscard]] std::string cached_file(const std::string& name, const std::function<std::string()>& make);
 
 /// The generated application file for (shape, size), written once under /tmp and reused.
 [[nodiscard]] std::string generated_cvn_file(const std::string& shape, std::int64_t bytes);
