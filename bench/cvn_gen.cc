@@ -37,9 +37,8 @@ void gen_defs(std::string& out, std::size_t bytes) {
 }
 
 // References r0 ... r(n-1) of inc in one definition, linked in a chain from its input to its output.
-void gen_chain(std::string& out, std::size_t bytes) {
+void gen_chain(std::string& out, std::size_t bytes, std::size_t n) {
   add_basics(out);
-  std::size_t n = 100000;
   if (bytes / 45 > n) n = bytes / 45;
   out += "def algorithm top :\n  ? int i 0 ;\n  ! int o 0 ;\n  conditions : ;\n  references :\n";
   for (std::size_t k = 0; k < n; ++k) append(out, {"    inc r", std::to_string(k), " ;\n"});
@@ -50,9 +49,8 @@ void gen_chain(std::string& out, std::size_t bytes) {
 }
 
 // One input port feeding n actuators.
-void gen_fanout(std::string& out, std::size_t bytes) {
+void gen_fanout(std::string& out, std::size_t bytes, std::size_t n) {
   add_basics(out);
-  std::size_t n = 100000;
   if (bytes / 35 > n) n = bytes / 35;
   out += "def algorithm top :\n  ? int i 0 ;\n  conditions : ;\n  references :\n";
   for (std::size_t k = 0; k < n; ++k) append(out, {"    snk r", std::to_string(k), " ;\n"});
@@ -141,12 +139,12 @@ const std::vector<std::string>& cvn_shapes() {
   return shapes;
 }
 
-std::string generate_cvn(const std::string& shape, std::size_t bytes) {
+std::string generate_cvn(const std::string& shape, std::size_t bytes, std::size_t min_refs) {
   std::string out;
   out.reserve(bytes + 4096);
   if (shape == "defs") gen_defs(out, bytes);
-  else if (shape == "chain") gen_chain(out, bytes);
-  else if (shape == "fanout") gen_fanout(out, bytes);
+  else if (shape == "chain") gen_chain(out, bytes, min_refs);
+  else if (shape == "fanout") gen_fanout(out, bytes, min_refs);
   else if (shape == "cond") gen_cond(out, bytes);
   else if (shape == "arch") gen_arch(out, bytes);
   else if (shape == "dur") gen_dur(out, bytes);

@@ -67,9 +67,12 @@ TEST(RoundTrip, GoldenCasesOfTheDefaultAction) {
 }
 
 TEST(RoundTrip, GeneratedApplicationFiles) {
-  for (const std::string shape : {"defs", "cond", "arch", "groups"}) {
+  for (const std::string shape : {"defs", "chain", "fanout", "cond", "arch", "groups"}) {
     SCOPED_TRACE(shape);
-    const cvn_types::cvn_file file = cvn_main::parse_cvn_string(bench::generate_cvn(shape, 64 * 1024), "gen.cvn");
+    // A few thousand references in the chain and fanout shapes: enough to cross every index's small-size
+    // cases while keeping the test quick.
+    const cvn_types::cvn_file file =
+        cvn_main::parse_cvn_string(bench::generate_cvn(shape, 64 * 1024, 3000), "gen.cvn");
     const std::vector<std::string> incl{"."};
     const std::string printed = algo_io::string_of_algo(cvn_main::translate_algo(incl, file));
     ASSERT_FALSE(printed.empty());
