@@ -22,6 +22,7 @@
 #include "base/env.h"
 #include "base/graph.h"
 #include "base/loc.h"
+#include "base/patricia.h"
 #include "base/pmap.h"
 #include "base/tmap.h"
 
@@ -332,14 +333,82 @@ class container_list {
   std::vector<entry> rest_;
 };
 
+/// A persistent map keyed by identifiers of one kind: a trie over the integer, whose dense values keep it
+/// shallow.
+template <class Id, class V>
+class id_map {
+ public:
+  [[nodiscard]] const V* find(Id i) const { return trie_.find(key(i)); }
+  /// Throws Not_found.
+  [[nodiscard]] const V& get(Id i) const { return trie_.get(key(i)); }
+  [[nodiscard]] bool contains(Id i) const { return trie_.contains(key(i)); }
+  [[nodiscard]] id_map add(Id i, V v) && {
+    trie_ = std::move(trie_).add(key(i), std::move(v));
+    return std::move(*this);
+  }
+  /// f applied to the value of the key (a default value when absent).
+  template <class F>
+  [[nodiscard]] id_map update(Id i, F&& f) && {
+    trie_ = std::move(trie_).update(key(i), std::forward<F>(f));
+    return std::move(*this);
+  }
+  [[nodiscard]] id_map remove(Id i) && {
+    trie_ = std::move(trie_).remove(key(i));
+    return std::move(*this);
+  }
+  [[nodiscard]] std::size_t size() const { return trie_.size(); }
+
+ private:
+  static std::uint64_t key(Id i) { return static_cast<std::uint64_t>(i.value); }
+  patricia<V> trie_;
+};
+
+/// A persistent map keyed by model elements: one identifier map per kind of element.
+template <class V>
+class elt_map {
+ public:
+  [[nodiscard]] const V* find(const graph_elt& e) const {
+    return std::visit([&](const auto& x) { return of(x).find(x.id); }, e);
+  }
+  /// Throws Not_found.
+  [[nodiscard]] const V& get(const graph_elt& e) const {
+    return std::visit([&](const auto& x) -> const V& { return of(x).get(x.id); }, e);
+  }
+  [[nodiscard]] bool contains(const graph_elt& e) const { return find(e) != nullptr; }
+  [[nodiscard]] elt_map add(const graph_elt& e, V v) && {
+    std::visit([&](const auto& x) { of(x) = std::move(of(x)).add(x.id, std::move(v)); }, e);
+    return std::move(*this);
+  }
+  template <class F>
+  [[nodiscard]] elt_map update(const graph_elt& e, F&& f) && {
+    std::visit([&](const auto& x) { of(x) = std::move(of(x)).update(x.id, f); }, e);
+    return std::move(*this);
+  }
+  [[nodiscard]] elt_map remove(const graph_elt& e) && {
+    std::visit([&](const auto& x) { of(x) = std::move(of(x)).remove(x.id); }, e);
+    return std::move(*this);
+  }
+
+ private:
+  const id_map<port_id, V>& of(const Port&) const { return ports_; }
+  const id_map<def_id, V>& of(const Def&) const { return defs_; }
+  const id_map<ref_id, V>& of(const Ref&) const { return refs_; }
+  id_map<port_id, V>& of(const Port&) { return ports_; }
+  id_map<def_id, V>& of(const Def&) { return defs_; }
+  id_map<ref_id, V>& of(const Ref&) { return refs_; }
+  id_map<port_id, V> ports_;
+  id_map<def_id, V> defs_;
+  id_map<ref_id, V> refs_;
+};
+
 /// The indexes of an algorithm.
 struct indexes {
   /// Element to its containers.
-  pmap<graph_elt, container_list> containers;
+  elt_map<container_list> containers;
   /// Container to what it contains.
-  pmap<graph_elt, contents> contents_of;
+  elt_map<contents> contents_of;
   /// Port to the sources of its data edges, newest first.
-  pmap<port_id, std::vector<std::pair<port_id, std::optional<cond>>>> data_in;
+  id_map<port_id, std::vector<std::pair<port_id, std::optional<cond>>>> data_in;
 };
 
 // ---------------------------------------------------------------------------------------------------------
@@ -358,7 +427,7 @@ struct algorithm {
   ref_table refs;
   elt_table elts;
   algo_env env;
-  pmap<graph_elt, elt_id> elt_keys;
+  elt_map<elt_id> elt_keys;
   algo_graph graph;
   indexes idx;  // derived from graph, see above
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
@@ -108,9 +109,13 @@ TEST(Patricia, RandomOperationsAgainstReferenceKeepEveryVersion) {
     // Small keys and a few huge ones, so that branches form on high bits as well.
     for (int n = static_cast<int>(rng() % 5); n >= 0; --n) {
       const std::uint64_t k = rng() % 8 == 0 ? rng() : rng() % 500;
-      if (rng() % 3 == 0) {
+      const auto op = rng() % 4;
+      if (op == 0) {
         t = std::move(t).remove(k);
         e.erase(k);
+      } else if (op == 1) {
+        t = std::move(t).update(k, [](int& v) { v += 7; });
+        e[k] += 7;
       } else {
         t = std::move(t).add(k, step);
         e[k] = step;
@@ -121,8 +126,21 @@ TEST(Patricia, RandomOperationsAgainstReferenceKeepEveryVersion) {
   }
   for (std::size_t i = 0; i < versions.size(); ++i) {
     std::map<std::uint64_t, int> got;
-    versions[i].for_each([&](std::uint64_t k, int v) { got[k] = v; });
+    std::vector<std::uint64_t> order;
+    versions[i].for_each([&](std::uint64_t k, int v) {
+      got[k] = v;
+      order.push_back(k);
+    });
     ASSERT_EQ(got, expected[i]) << "version " << i;
+    // The visiting order is descending bit-reversed order, whatever the shape of the trie.
+    const auto reversed = [](std::uint64_t k) {
+      std::uint64_t r = 0;
+      for (int b = 0; b < 64; ++b) r |= ((k >> b) & 1) << (63 - b);
+      return r;
+    };
+    ASSERT_TRUE(std::is_sorted(order.begin(), order.end(),
+                               [&](std::uint64_t x, std::uint64_t y) { return reversed(x) > reversed(y); }))
+        << "version " << i;
     ASSERT_EQ(versions[i].size(), expected[i].size());
     for (const auto& [k, v] : expected[i]) ASSERT_EQ(versions[i].get(k), v);
   }
