@@ -276,12 +276,12 @@ algo_types::algorithm translate_algo(const std::vector<std::string>& incl, const
 }
 
 void dump_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
-  std::cout << algo_io::string_of_algo(translate_algo(incl, file));
+  std::cout << algo_io::string_of_algo(misc::keep_until_exit(translate_algo(incl, file)));
 }
 
 void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
                        const std::string& prefix) {
-  const algorithm a = translate_algo(incl, file);
+  const algorithm& a = misc::keep_until_exit(translate_algo(incl, file));
   std::cout << algo_io::string_of_algo(a);
   algo_io::file_of_algo(prefix + "." + constant::algo_ext, a);
 }
@@ -411,8 +411,7 @@ void main(const std::vector<std::string>& argv) {
   const auto [incl, anonymous] = options::parse(option_table(argv.empty() ? "" : argv[0], action), argv);
   if (anonymous.empty()) return;
   try {
-    const cvn_types::cvn_file file = parse_cvn(anonymous.front());
-    perform(action, incl, file);
+    perform(action, incl, misc::keep_until_exit(parse_cvn(anonymous.front())));
   } catch (const algo_types::Problem& p) {
     // A refused edit ends the run as a plain failure carrying the problem's text.
     throw Failure(algo_string::string_of_problem(p));
