@@ -124,13 +124,16 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
   for (std::size_t g = 0; g < ref_groups; ++g)
     for (ref_id r : groups[g].refs) {
       const reference* x = &get_ref(a, r);
-      std::vector<port_id> outs;
+      std::vector<std::pair<std::int64_t, port_id>> ordered;
       for (port_id p : ports(a, Ref{r})) {
         owners.emplace(p.value, owner{x, g});
-        if (get_port(a, p).port_dir == direction::Out) outs.push_back(p);
+        const port& y = get_port(a, p);
+        if (y.port_dir == direction::Out) ordered.emplace_back(y.port_order, p);
       }
-      std::stable_sort(outs.begin(), outs.end(),
-                       [&](port_id u, port_id v) { return get_port(a, u).port_order < get_port(a, v).port_order; });
+      std::stable_sort(ordered.begin(), ordered.end(), [](const auto& u, const auto& v) { return u.first < v.first; });
+      std::vector<port_id> outs;
+      outs.reserve(ordered.size());
+      for (const auto& [order, p] : ordered) outs.push_back(p);
       outputs.emplace_back(std::move(outs), g);
     }
   const auto owner_of = [&](port_id p) -> const owner* {

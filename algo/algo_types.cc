@@ -359,15 +359,23 @@ std::vector<port_id> ports(const algorithm& a, const std::optional<graph_elt>& c
     a.ports.iter(keep);
     return out;
   }
-  if (const contents* x = contents_of(a, *c))
-    x->ports.for_each([&](port_id p, const detail::unit&) { keep(p, get_port(a, p)); });
+  if (const contents* x = contents_of(a, *c)) {
+    if (dir)
+      x->ports.for_each([&](port_id p, const detail::unit&) { keep(p, get_port(a, p)); });
+    else
+      x->ports.for_each([&](port_id p, const detail::unit&) { out.push_back(p); });
+  }
   return out;
 }
 
 std::vector<port_id> ports_by_order(const algorithm& a, const graph_elt& c, direction dir) {
-  std::vector<port_id> out = ports(a, c, dir);
-  std::stable_sort(out.begin(), out.end(),
-                   [&](port_id x, port_id y) { return get_port(a, x).port_order < get_port(a, y).port_order; });
+  // Each port's order read once, not at every comparison.
+  std::vector<std::pair<std::int64_t, port_id>> ordered;
+  for (port_id p : ports(a, c, dir)) ordered.emplace_back(get_port(a, p).port_order, p);
+  std::stable_sort(ordered.begin(), ordered.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  std::vector<port_id> out;
+  out.reserve(ordered.size());
+  for (const auto& [order, p] : ordered) out.push_back(p);
   return out;
 }
 
