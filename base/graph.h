@@ -1,11 +1,13 @@
 #pragma once
 // The immutable, edge-labelled directed graph under every model.
 //
-// Two node tables, successors and predecessors, always describe the same edges. Each edge carries an
-// insertion stamp, so that lists come out newest first. A node with few edges keeps them in a small block in
-// stamp order; a node with many keeps them in two persistent maps, (other end, label) to stamp, so that
-// adding, removing and testing an edge never scans the node's edges, and stamp to (other end, label). Stamps
-// grow along the versions of one graph; a kept edge keeps its stamp, hence its place.
+// Two node tables, successors and predecessors, always describe the same edges; they are kept as the two
+// sides of one map of node entries, so an edge insertion walks one tree twice, not two trees four times.
+// Each edge carries an insertion stamp, so that lists come out newest first. A node with few edges keeps
+// them in a small block in stamp order; a node with many keeps them in two persistent maps, (other end,
+// label) to stamp, so that adding, removing and testing an edge never scans the node's edges, and stamp to
+// (other end, label). Stamps grow along the versions of one graph; a kept edge keeps its stamp, hence its
+// place.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -118,9 +120,6 @@ class Make {
       ::operator delete(static_cast<void*>(p), n);
     }
   };
-  struct small_dispose {
-    void operator()(small_block* p) const noexcept { small_block::destroy(p); }
-  };
   struct big_block {
     pmap<end, std::uint64_t, end_compare> stamps;
     pmap<std::uint64_t, end> ends;
@@ -128,91 +127,114 @@ class Make {
   };
   static bool same_end(const end& a, const end& b) { return !end_compare{}(a, b) && !end_compare{}(b, a); }
 
-  struct adjacency {
-    rc::ptr<small_block, small_dispose> small;
-    rc::ptr<big_block> big;
+  // A node's edges in one direction: none, a small block, or the two maps. One tagged word (low bit set for
+  // the maps) rather than two pointers, so that a node's entry, copied on every path copy, stays small.
+  class adjacency {
+   public:
+    adjacency() = default;
+    adjacency(const adjacency& o) noexcept : bits_(o.bits_) {
+      if (small_block* s = small()) ++s->refs;
+      else if (big_block* b = big()) ++b->refs;
+    }
+    adjacency(adjacency&& o) noexcept : bits_(std::exchange(o.bits_, 0)) {}
+    adjacency& operator=(adjacency o) noexcept {
+      std::swap(bits_, o.bits_);
+      return *this;
+    }
+    ~adjacency() { release(); }
 
-    [[nodiscard]] std::size_t size() const { return big ? big->ends.size() : (small ? small->count : 0); }
+    [[nodiscard]] std::size_t size() const {
+      if (const big_block* b = big()) return b->ends.size();
+      const small_block* s = small();
+      return s != nullptr ? s->count : 0;
+    }
     [[nodiscard]] bool empty() const { return size() == 0; }
     [[nodiscard]] bool contains(const end& e) const {
-      if (big) return big->stamps.contains(e);
-      if (small)
-        for (std::uint32_t i = 0; i < small->count; ++i)
-          if (same_end(small->items()[i].e, e)) return true;
+      if (const big_block* b = big()) return b->stamps.contains(e);
+      if (const small_block* s = small())
+        for (std::uint32_t i = 0; i < s->count; ++i)
+          if (same_end(s->items()[i].e, e)) return true;
       return false;
     }
     void link(const key& other, const L& l, std::uint64_t stamp) {
-      if (!big && size() < small_max) {
-        const std::uint32_t n = small ? small->count : 0;
-        if (!small || !small.unique() || small->capacity == n) {
+      big_block* b = big();
+      if (b == nullptr && size() < small_max) {
+        small_block* s = small();
+        const std::uint32_t n = s != nullptr ? s->count : 0;
+        if (s == nullptr || s->refs != 1 || s->capacity == n) {
           const std::uint32_t capacity = n == 0 ? 1 : std::min(2 * n, small_max);
-          small = rc::ptr<small_block, small_dispose>(small_block::make(capacity, small.get(), n));
+          set_small(small_block::make(capacity, s, n));
+          s = small();
         }
-        ::new (small->items() + n) edge_entry{stamp, end{other, l}};
-        ++small->count;
+        ::new (s->items() + n) edge_entry{stamp, end{other, l}};
+        ++s->count;
         return;
       }
-      if (!big) {
-        big = rc::ptr<big_block>(rc::create<big_block>());
-        for (std::uint32_t i = 0; i < small->count; ++i) {
-          const edge_entry& x = small->items()[i];
-          big->stamps = std::move(big->stamps).add(x.e, x.stamp);
-          big->ends = std::move(big->ends).add(x.stamp, x.e);
+      if (b == nullptr) {
+        rc::ptr<big_block> fresh(rc::create<big_block>());
+        const small_block* s = small();
+        for (std::uint32_t i = 0; i < s->count; ++i) {
+          const edge_entry& x = s->items()[i];
+          fresh->stamps = std::move(fresh->stamps).add(x.e, x.stamp);
+          fresh->ends = std::move(fresh->ends).add(x.stamp, x.e);
         }
-        small = nullptr;
-      } else if (!big.unique()) {
-        big = rc::ptr<big_block>(rc::create<big_block>(*big));
+        set_big(take(std::move(fresh)));
+      } else if (b->refs != 1) {
+        set_big(rc::create<big_block>(*b));
       }
-      big->stamps = std::move(big->stamps).add(end{other, l}, stamp);
-      big->ends = std::move(big->ends).add(stamp, end{other, l});
+      b = big();
+      b->stamps = std::move(b->stamps).add(end{other, l}, stamp);
+      b->ends = std::move(b->ends).add(stamp, end{other, l});
     }
     void unlink(const end& e, std::uint64_t stamp) {
-      if (big) {
-        if (!big.unique()) big = rc::ptr<big_block>(rc::create<big_block>(*big));
-        big->stamps = std::move(big->stamps).remove(e);
-        big->ends = std::move(big->ends).remove(stamp);
+      if (big_block* b = big()) {
+        if (b->refs != 1) set_big(rc::create<big_block>(*b));
+        b = big();
+        b->stamps = std::move(b->stamps).remove(e);
+        b->ends = std::move(b->ends).remove(stamp);
         return;
       }
-      if (!small) return;
+      small_block* s = small();
+      if (s == nullptr) return;
       std::uint32_t i = 0;
-      while (i < small->count && small->items()[i].stamp != stamp) ++i;
-      if (i == small->count) return;
-      if (!small.unique()) {
-        small = rc::ptr<small_block, small_dispose>(small_block::make(small->capacity, small.get(), i));
+      while (i < s->count && s->items()[i].stamp != stamp) ++i;
+      if (i == s->count) return;
+      if (s->refs != 1) {
+        set_small(small_block::make(s->capacity, s, i));
         return;
       }
-      edge_entry* items = small->items();
-      for (; i + 1 < small->count; ++i) items[i] = std::move(items[i + 1]);
-      items[small->count - 1].~edge_entry();
-      --small->count;
+      edge_entry* items = s->items();
+      for (; i + 1 < s->count; ++i) items[i] = std::move(items[i + 1]);
+      items[s->count - 1].~edge_entry();
+      --s->count;
     }
     // f(stamp, end) over the edges, oldest first.
     template <class F>
     void for_each(F&& f) const {
-      if (big)
-        big->ends.for_each(f);
-      else if (small)
-        for (std::uint32_t i = 0; i < small->count; ++i) f(small->items()[i].stamp, small->items()[i].e);
+      if (const big_block* b = big())
+        b->ends.for_each(f);
+      else if (const small_block* s = small())
+        for (std::uint32_t i = 0; i < s->count; ++i) f(s->items()[i].stamp, s->items()[i].e);
     }
     // f(stamp, end) over the edges, newest first.
     template <class F>
     void for_each_newest(F&& f) const {
-      if (big)
-        big->ends.for_each_desc(f);
-      else if (small)
-        for (std::uint32_t i = small->count; i-- > 0;) f(small->items()[i].stamp, small->items()[i].e);
+      if (const big_block* b = big())
+        b->ends.for_each_desc(f);
+      else if (const small_block* s = small())
+        for (std::uint32_t i = s->count; i-- > 0;) f(s->items()[i].stamp, s->items()[i].e);
     }
-    // f(end, stamp) over the edges whose other end is b.
+    // f(end, stamp) over the edges whose other end is k.
     template <class F>
-    void for_each_to(const key& b, F&& f) const {
-      if (big) {
-        big->stamps.for_each_equivalent(b, f);
+    void for_each_to(const key& k, F&& f) const {
+      if (const big_block* b = big()) {
+        b->stamps.for_each_equivalent(k, f);
         return;
       }
-      if (small)
-        for (std::uint32_t i = 0; i < small->count; ++i) {
-          const edge_entry& x = small->items()[i];
-          if (!key_compare{}(x.e.first, b) && !key_compare{}(b, x.e.first)) f(x.e, x.stamp);
+      if (const small_block* s = small())
+        for (std::uint32_t i = 0; i < s->count; ++i) {
+          const edge_entry& x = s->items()[i];
+          if (!key_compare{}(x.e.first, k) && !key_compare{}(k, x.e.first)) f(x.e, x.stamp);
         }
     }
     [[nodiscard]] edge_list newest_first() const {
@@ -221,26 +243,69 @@ class Make {
       for_each_newest([&](std::uint64_t, const end& e) { out.push_back(e); });
       return out;
     }
+
+   private:
+    static constexpr std::uintptr_t big_tag = 1;
+    static_assert(alignof(small_block) > 1 && alignof(big_block) > 1);
+
+    [[nodiscard]] small_block* small() const {
+      return (bits_ & big_tag) != 0 ? nullptr : reinterpret_cast<small_block*>(bits_);
+    }
+    [[nodiscard]] big_block* big() const {
+      return (bits_ & big_tag) != 0 ? reinterpret_cast<big_block*>(bits_ & ~big_tag) : nullptr;
+    }
+    void release() noexcept {
+      if (small_block* s = small()) {
+        if (--s->refs == 0) small_block::destroy(s);
+      } else if (big_block* b = big()) {
+        if (--b->refs == 0) rc::plain_dispose<big_block>{}(b);
+      }
+    }
+    // Both adopt a block whose count already accounts for this reference, dropping the current one.
+    void set_small(small_block* p) noexcept {
+      release();
+      bits_ = reinterpret_cast<std::uintptr_t>(p);
+    }
+    void set_big(big_block* p) noexcept {
+      release();
+      bits_ = reinterpret_cast<std::uintptr_t>(p) | big_tag;
+    }
+    static big_block* take(rc::ptr<big_block>&& p) {
+      big_block* raw = p.get();
+      ++raw->refs;
+      p = nullptr;
+      return raw;
+    }
+
+    std::uintptr_t bits_ = 0;
   };
-  using node_table = typename Table::template map<adjacency>;
+  // A node's edges in both directions, and whether it is a key of each of the two tables. The key sets can
+  // differ: a removal between absent nodes binds only its source among successors and its target among
+  // predecessors. A side that is not listed has no edges. One map of entries, rather than one map per
+  // direction, halves the lookups and path copies of an edge insertion.
+  struct entry {
+    adjacency side[2];
+    bool listed[2] = {false, false};
+  };
+  using node_table = typename Table::template map<entry>;
 
  public:
   /// The empty graph.
   [[nodiscard]] static Make create() { return Make(); }
 
   /// The successor list of a, newest first; empty when a is not in the graph.
-  [[nodiscard]] edge_list succ(const key& a) const { return list_of(succ_, a); }
+  [[nodiscard]] edge_list succ(const key& a) const { return list_of(a, out_); }
   /// The predecessor list of b, newest first; empty when b is not in the graph.
-  [[nodiscard]] edge_list pred(const key& b) const { return list_of(pred_, b); }
+  [[nodiscard]] edge_list pred(const key& b) const { return list_of(b, in()); }
   /// The number of edges leaving / entering a node.
-  [[nodiscard]] std::size_t succ_count(const key& a) const { return count_of(succ_, a); }
-  [[nodiscard]] std::size_t pred_count(const key& b) const { return count_of(pred_, b); }
+  [[nodiscard]] std::size_t succ_count(const key& a) const { return count_of(a, out_); }
+  [[nodiscard]] std::size_t pred_count(const key& b) const { return count_of(b, in()); }
   /// True when n is a key of either table.
-  [[nodiscard]] bool mem_node(const key& n) const { return succ_.contains(n) || pred_.contains(n); }
+  [[nodiscard]] bool mem_node(const key& n) const { return table_.contains(n); }
   /// True when the edge from a to b labelled l (or an equal label) exists.
   [[nodiscard]] bool mem_edge(const key& a, const key& b, const L& l) const {
-    const adjacency* x = succ_.find(a);
-    return x != nullptr && x->contains(end{b, l});
+    const entry* x = table_.find(a);
+    return x != nullptr && x->side[out_].contains(end{b, l});
   }
 
   /// The graph with the edge from a to b labelled l; the same graph when the edge exists.
@@ -249,21 +314,23 @@ class Make {
     return Make(*this).add(a, b, l);
   }
   [[nodiscard]] Make add(const key& a, const key& b, const L& l) && {
-    // The edge test rides on the update of a's successors; the tables stay in step because an edge is in
-    // both or in neither.
+    // The edge test rides on the update of a's successors; both ends become keys of both tables.
     const std::uint64_t stamp = next_stamp_;
+    const int s = out_, p = in();
     bool fresh = false;
-    succ_ = std::move(succ_).update(a, [&](adjacency& x) {
-      if (x.contains(end{b, l})) return;
-      x.link(b, l, stamp);
+    table_ = std::move(table_).update(a, [&](entry& x) {
+      x.listed[s] = true;
+      if (x.side[s].contains(end{b, l})) return;
+      x.side[s].link(b, l, stamp);
+      x.listed[p] = true;
       fresh = true;
     });
     if (!fresh) return std::move(*this);
     ++next_stamp_;
-    pred_ = std::move(pred_).update(b, [&](adjacency& x) { x.link(a, l, stamp); });
-    auto nothing = [](adjacency&) {};
-    if (!succ_.contains(b)) succ_ = std::move(succ_).update(b, nothing);
-    if (!pred_.contains(a)) pred_ = std::move(pred_).update(a, nothing);
+    table_ = std::move(table_).update(b, [&](entry& x) {
+      x.side[p].link(a, l, stamp);
+      x.listed[s] = x.listed[p] = true;
+    });
     return std::move(*this);
   }
 
@@ -276,15 +343,18 @@ class Make {
   template <class P>
   [[nodiscard]] Make rem(const key& a, const key& b, P&& p) && {
     std::vector<std::pair<L, std::uint64_t>> gone;
-    if (const adjacency* x = succ_.find(a))
-      x->for_each_to(b, [&](const end& e, std::uint64_t stamp) {
+    const int s = out_, q = in();
+    if (const entry* x = table_.find(a))
+      x->side[s].for_each_to(b, [&](const end& e, std::uint64_t stamp) {
         if (p(e.second)) gone.emplace_back(e.second, stamp);
       });
-    succ_ = std::move(succ_).update(a, [&](adjacency& x) {
-      for (const auto& [l, stamp] : gone) x.unlink(end{b, l}, stamp);
+    table_ = std::move(table_).update(a, [&](entry& x) {
+      x.listed[s] = true;
+      for (const auto& [l, stamp] : gone) x.side[s].unlink(end{b, l}, stamp);
     });
-    pred_ = std::move(pred_).update(b, [&](adjacency& x) {
-      for (const auto& [l, stamp] : gone) x.unlink(end{a, l}, stamp);
+    table_ = std::move(table_).update(b, [&](entry& x) {
+      x.listed[q] = true;
+      for (const auto& [l, stamp] : gone) x.side[q].unlink(end{a, l}, stamp);
     });
     return std::move(*this);
   }
@@ -297,46 +367,53 @@ class Make {
   /// The graph without every edge that leaves or enters n; n stays with empty lists.
   [[nodiscard]] Make isolate(const key& n) const& { return Make(*this).isolate(n); }
   [[nodiscard]] Make isolate(const key& n) && {
-    detach(succ_, pred_, n);
-    detach(pred_, succ_, n);
+    detach(n, out_);
+    detach(n, in());
     return std::move(*this);
   }
   /// `isolate` of n, then n removed from both tables.
   [[nodiscard]] Make remove_node(const key& n) const& { return Make(*this).remove_node(n); }
   [[nodiscard]] Make remove_node(const key& n) && {
     Make r = std::move(*this).isolate(n);
-    r.succ_ = std::move(r.succ_).remove(n);
-    r.pred_ = std::move(r.pred_).remove(n);
+    r.table_ = std::move(r.table_).remove(n);
     return r;
   }
 
   /// The nodes without predecessors, in descending key order.
-  [[nodiscard]] std::vector<key> pred_roots() const { return roots_of(pred_); }
+  [[nodiscard]] std::vector<key> pred_roots() const { return roots_of(in()); }
   /// The nodes without successors, in descending key order.
-  [[nodiscard]] std::vector<key> succ_roots() const { return roots_of(succ_); }
+  [[nodiscard]] std::vector<key> succ_roots() const { return roots_of(out_); }
 
   /// The graph with every edge reversed.
   [[nodiscard]] Make reverse() const {
     Make r = *this;
-    std::swap(r.succ_, r.pred_);
+    r.out_ = r.in();
     return r;
   }
 
   /// Calls f(node, successor list) for each node of the successor table, in ascending key order.
   template <class F>
   void iter_succ(F&& f) const {
-    succ_.for_each([&](const key& k, const adjacency& x) { f(k, x.newest_first()); });
+    const int s = out_;
+    table_.for_each([&](const key& k, const entry& x) {
+      if (x.listed[s]) f(k, x.side[s].newest_first());
+    });
   }
   /// The same with predecessor lists.
   template <class F>
   void iter_pred(F&& f) const {
-    pred_.for_each([&](const key& k, const adjacency& x) { f(k, x.newest_first()); });
+    const int p = in();
+    table_.for_each([&](const key& k, const entry& x) {
+      if (x.listed[p]) f(k, x.side[p].newest_first());
+    });
   }
   /// The keys of the successor table, ascending.
   [[nodiscard]] std::vector<key> nodes() const {
     std::vector<key> out;
-    out.reserve(succ_.size());
-    succ_.for_each([&](const key& k, const adjacency&) { out.push_back(k); });
+    out.reserve(table_.size());
+    table_.for_each([&](const key& k, const entry& x) {
+      if (x.listed[out_]) out.push_back(k);
+    });
     return out;
   }
 
@@ -355,9 +432,10 @@ class Make {
       }
       return ident;
     };
-    succ_.for_each([&](const key& k, const adjacency& x) {
+    table_.for_each([&](const key& k, const entry& node) {
+      if (!node.listed[out_]) return;
       const std::string source = write_node(k);
-      x.for_each_newest([&](std::uint64_t, const end& e) {
+      node.side[out_].for_each_newest([&](std::uint64_t, const end& e) {
         const std::string target = write_node(e.first);
         attrs edge_attrs;
         if (describe_edge) {
@@ -376,14 +454,20 @@ class Make {
   /// graph. Nodes on or behind a cycle are left out.
   [[nodiscard]] std::vector<key> nodes_by_pred_order() const {
     // In-degrees over the predecessor table's keys; positions in key order, so the greatest position is the
-    // greatest key.
+    // greatest key. Each node's successors come from the same entry (empty when it is not a key of the
+    // successor table), so no lookup per node.
+    const int s = out_, p = in();
     std::vector<key> keys;
     std::vector<std::size_t> in_degree;
-    keys.reserve(pred_.size());
-    in_degree.reserve(pred_.size());
-    pred_.for_each([&](const key& k, const adjacency& x) {
+    std::vector<const adjacency*> successors;
+    keys.reserve(table_.size());
+    in_degree.reserve(table_.size());
+    successors.reserve(table_.size());
+    table_.for_each([&](const key& k, const entry& x) {
+      if (!x.listed[p]) return;
       keys.push_back(k);
-      in_degree.push_back(x.size());
+      in_degree.push_back(x.side[p].size());
+      successors.push_back(&x.side[s]);
     });
     std::priority_queue<std::size_t> roots;
     for (std::size_t i = 0; i < keys.size(); ++i)
@@ -393,9 +477,7 @@ class Make {
       const std::size_t u = roots.top();
       roots.pop();
       out.push_back(keys[u]);
-      const adjacency* x = succ_.find(keys[u]);
-      if (x == nullptr) continue;
-      x->for_each([&](std::uint64_t, const end& e) {
+      successors[u]->for_each([&](std::uint64_t, const end& e) {
         const std::size_t v = position(keys, e.first);
         if (--in_degree[v] == 0) roots.push(v);
       });
@@ -455,31 +537,34 @@ class Make {
   }
 
  private:
-  static edge_list list_of(const node_table& t, const key& n) {
-    const adjacency* x = t.find(n);
-    return x != nullptr ? x->newest_first() : edge_list{};
+  // The side of the entries that holds predecessors (out_ holds successors).
+  [[nodiscard]] int in() const { return 1 - out_; }
+  [[nodiscard]] edge_list list_of(const key& n, int side) const {
+    const entry* x = table_.find(n);
+    return x != nullptr ? x->side[side].newest_first() : edge_list{};
   }
-  static std::size_t count_of(const node_table& t, const key& n) {
-    const adjacency* x = t.find(n);
-    return x != nullptr ? x->size() : 0;
+  [[nodiscard]] std::size_t count_of(const key& n, int side) const {
+    const entry* x = table_.find(n);
+    return x != nullptr ? x->side[side].size() : 0;
   }
-  static std::vector<key> roots_of(const node_table& t) {
+  [[nodiscard]] std::vector<key> roots_of(int side) const {
     std::vector<key> out;
-    t.for_each_desc([&](const key& k, const adjacency& x) {
-      if (x.empty()) out.push_back(k);
+    table_.for_each_desc([&](const key& k, const entry& x) {
+      if (x.listed[side] && x.side[side].empty()) out.push_back(k);
     });
     return out;
   }
-  // Removes every edge of n's list in `own` (keeping n with an empty list) and their mirrors in `other`.
-  static void detach(node_table& own, node_table& other, const key& n) {
-    const adjacency* x = own.find(n);
-    if (x == nullptr || x->empty()) return;
+  // Removes every edge of n's list on `side` (keeping n with an empty list) and their mirrors on the other.
+  void detach(const key& n, int side) {
+    const entry* x = table_.find(n);
+    if (x == nullptr || x->side[side].empty()) return;
+    const int other = 1 - side;
     std::vector<std::pair<std::uint64_t, end>> gone;
-    gone.reserve(x->size());
-    x->for_each([&](std::uint64_t stamp, const end& e) { gone.emplace_back(stamp, e); });
+    gone.reserve(x->side[side].size());
+    x->side[side].for_each([&](std::uint64_t stamp, const end& e) { gone.emplace_back(stamp, e); });
     for (const auto& [stamp, e] : gone)
-      other = std::move(other).update(e.first, [&](adjacency& y) { y.unlink(end{n, e.second}, stamp); });
-    own = std::move(own).update(n, [](adjacency& y) { y = adjacency{}; });
+      table_ = std::move(table_).update(e.first, [&](entry& y) { y.side[other].unlink(end{n, e.second}, stamp); });
+    table_ = std::move(table_).update(n, [&](entry& y) { y.side[side] = adjacency{}; });
   }
   static std::optional<std::size_t> find_position(const std::vector<key>& keys, const key& k) {
     auto it = std::lower_bound(keys.begin(), keys.end(), k, key_compare{});
@@ -491,9 +576,9 @@ class Make {
     base_types::internal_error("graph: successor missing from the predecessor table");
   }
 
-  node_table succ_;
-  node_table pred_;
+  node_table table_;
   std::uint64_t next_stamp_ = 0;
+  int out_ = 0;  // the side of the entries that holds successors; `reverse` flips it
 };
 
 /// The graph over an ordered map of node keys.

@@ -182,12 +182,13 @@ struct reference {
     succ.erase(n);
     pred.erase(n);
   }
-  std::vector<int> pred_roots() const {
+  static std::vector<int> roots(const std::map<int, edges>& table) {
     std::vector<int> out;
-    for (const auto& [k, l] : pred)
+    for (const auto& [k, l] : table)
       if (l.empty()) out.insert(out.begin(), k);
     return out;
   }
+  std::vector<int> pred_roots() const { return roots(pred); }
   std::vector<int> nodes_by_pred_order() const {
     reference r = *this;
     std::vector<int> out;
@@ -206,6 +207,16 @@ void expect_same(const G& g, const reference& r, std::size_t version) {
   ASSERT_EQ(succ, r.succ) << "version " << version;
   ASSERT_EQ(pred, r.pred) << "version " << version;
   ASSERT_EQ(g.pred_roots(), r.pred_roots()) << "version " << version;
+  ASSERT_EQ(g.succ_roots(), reference::roots(r.succ)) << "version " << version;
+  // The two tables may have different keys (a removal between absent nodes): each query sees its own.
+  std::vector<int> succ_keys;
+  for (const auto& [k, l] : r.succ) succ_keys.push_back(k);
+  ASSERT_EQ(g.nodes(), succ_keys) << "version " << version;
+  for (int n = -1; n <= 80; ++n) {
+    ASSERT_EQ(g.mem_node(n), r.succ.count(n) + r.pred.count(n) > 0) << "version " << version << " node " << n;
+    ASSERT_EQ(g.succ_count(n), r.succ.count(n) ? r.succ.at(n).size() : 0U) << "version " << version;
+    ASSERT_EQ(g.pred_count(n), r.pred.count(n) ? r.pred.at(n).size() : 0U) << "version " << version;
+  }
   ASSERT_EQ(g.nodes_by_pred_order(), r.nodes_by_pred_order()) << "version " << version;
 }
 

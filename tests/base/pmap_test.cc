@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -95,6 +96,27 @@ TEST(Pmap, RandomOperationsAgainstReferenceKeepEveryVersion) {
   for (std::size_t i = 0; i < versions.size(); ++i) {
     ASSERT_EQ(contents(versions[i]), contents_of(expected[i])) << "version " << i;
     ASSERT_TRUE(versions[i].invariants_hold()) << "version " << i;
+  }
+}
+
+// Ascending, descending and alternating insertions rotate at every depth; heights must stay exact in the
+// moved and in the shared (path-copying) updates alike.
+TEST(Pmap, SequentialInsertionsStayBalanced) {
+  const std::vector<std::function<int(int)>> orders{
+      [](int i) { return i; }, [](int i) { return -i; }, [](int i) { return i % 2 == 0 ? i : -i; }};
+  for (const auto& key : orders) {
+    pmap<int, int> moved, shared;
+    std::vector<pmap<int, int>> kept;
+    for (int i = 0; i < 3000; ++i) {
+      moved = std::move(moved).add(key(i), i);
+      kept.push_back(shared);
+      shared = shared.update(key(i), [i](int& v) { v = i; });
+    }
+    ASSERT_TRUE(moved.invariants_hold());
+    ASSERT_TRUE(shared.invariants_hold());
+    EXPECT_EQ(contents(moved), contents(shared));
+    EXPECT_EQ(kept[1500].size(), 1500U);
+    EXPECT_TRUE(kept[1500].invariants_hold());
   }
 }
 
