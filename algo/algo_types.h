@@ -23,6 +23,7 @@
 #include "base/graph.h"
 #include "base/loc.h"
 #include "base/pmap.h"
+#include "base/rc.h"
 #include "base/tmap.h"
 
 namespace cvn::algo_types {
@@ -34,16 +35,21 @@ struct expr_node;
 
 /// A located integer expression (port sizes, parameters, repetition factors): one shared, never changed
 /// node holding the location and the descriptor, so an expression costs one pointer wherever it is kept.
+/// The node counts its own references with a plain integer (the program is single-threaded): no separate
+/// control block and no atomic operations, as for the persistent containers.
 class expr {
  public:
   expr() = default;
-  explicit expr(std::shared_ptr<const expr_node> node) : node_(std::move(node)) {}
   /// Where the expression was read; loc::none when built by the program.
   [[nodiscard]] const loc::location& where() const;
-  [[nodiscard]] const std::shared_ptr<const expr_node>& node() const { return node_; }
+  [[nodiscard]] const expr_node* node() const { return node_.get(); }
 
  private:
-  std::shared_ptr<const expr_node> node_;
+  explicit expr(expr_node* adopted) : node_(adopted) {}
+  template <class D>
+  friend expr make_expr_node(const loc::location& where, D&& desc);
+
+  rc::ptr<expr_node> node_;
 };
 
 // The cases of an expression node, in the model's order.
@@ -80,6 +86,7 @@ using expr_desc = std::variant<Int, Ident, Plus, Minus, Div, Mult, Neg, List, Ba
 struct expr_node {
   loc::location where;
   expr_desc desc;
+  std::uint32_t refs = 0;
 };
 
 inline const loc::location& expr::where() const { return node_->where; }
@@ -87,9 +94,14 @@ inline const loc::location& expr::where() const { return node_->where; }
 /// The descriptor of an expression.
 [[nodiscard]] inline const expr_desc& desc_of(const expr& e) { return e.node()->desc; }
 
+template <class D>
+[[nodiscard]] expr make_expr_node(const loc::location& where, D&& desc) {
+  return expr(rc::create<expr_node>(where, std::forward<D>(desc)));
+}
+
 /// The expression `desc` located at `where`.
 [[nodiscard]] inline expr make_expr(const loc::location& where, expr_desc desc) {
-  return expr{std::make_shared<const expr_node>(expr_node{where, std::move(desc)})};
+  return make_expr_node(where, std::move(desc));
 }
 
 /// The same descriptor at another location (its operands are shared, not copied).
