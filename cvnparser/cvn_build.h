@@ -233,6 +233,12 @@ struct builder {
   list_stack<cvn_types::cvn_endpoint> endpoint_values;
   list_stack<cvn_types::cvn_condition> condition_values;
   list_stack<cvn_types::cvn_repeat> repeat_values;
+  /// The trailing options of the reference being read, when any is written: its rank (no_int when
+  /// absent) and its flag.
+  struct ref_tail {
+    std::int64_t rank = no_int;
+    bool flag = false;
+  } tail;
 
   list_stack<cvn_types::cvn_link> links;
   list_stack<cvn_types::cvn_gate> gates;
