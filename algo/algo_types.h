@@ -33,6 +33,16 @@ enum class direction { In, Out };
 
 struct expr_node;
 
+namespace detail {
+// Expression nodes are many and all of one size: they come from slabs, without the heap's per-block
+// header and rounding, and freed ones are reused for the next.
+[[nodiscard]] void* allocate_expr_node();
+void free_expr_node(void* p) noexcept;
+struct expr_node_dispose {
+  void operator()(expr_node* p) const noexcept;
+};
+}  // namespace detail
+
 /// A located integer expression (port sizes, parameters, repetition factors): one shared, never changed
 /// node holding the location and the descriptor, so an expression costs one pointer wherever it is kept.
 /// The node counts its own references with a plain integer (the program is single-threaded): no separate
@@ -49,7 +59,7 @@ class expr {
   template <class D>
   friend expr make_expr_node(const loc::location& where, D&& desc);
 
-  rc::ptr<expr_node> node_;
+  rc::ptr<expr_node, detail::expr_node_dispose> node_;
 };
 
 // The cases of an expression node, in the model's order.
@@ -94,9 +104,23 @@ inline const loc::location& expr::where() const { return node_->where; }
 /// The descriptor of an expression.
 [[nodiscard]] inline const expr_desc& desc_of(const expr& e) { return e.node()->desc; }
 
+inline void detail::expr_node_dispose::operator()(expr_node* p) const noexcept {
+  p->~expr_node();
+  free_expr_node(p);
+}
+
 template <class D>
 [[nodiscard]] expr make_expr_node(const loc::location& where, D&& desc) {
-  return expr(rc::create<expr_node>(where, std::forward<D>(desc)));
+  void* m = detail::allocate_expr_node();
+  expr_node* p;
+  try {
+    p = ::new (m) expr_node{where, std::forward<D>(desc)};
+  } catch (...) {
+    detail::free_expr_node(m);
+    throw;
+  }
+  p->refs = 1;
+  return expr(p);
 }
 
 /// The expression `desc` located at `where`.
