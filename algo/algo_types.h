@@ -24,6 +24,7 @@
 #include "base/loc.h"
 #include "base/patricia.h"
 #include "base/pmap.h"
+#include "base/rc.h"
 #include "base/tmap.h"
 
 namespace cvn::algo_types {
@@ -33,18 +34,33 @@ enum class direction { In, Out };
 
 struct expr_node;
 
+namespace detail {
+// Expression nodes are many and all of one size: they come from slabs, without the heap's per-block
+// header and rounding, and freed ones are reused for the next.
+[[nodiscard]] void* allocate_expr_node();
+void free_expr_node(void* p) noexcept;
+struct expr_node_dispose {
+  void operator()(expr_node* p) const noexcept;
+};
+}  // namespace detail
+
 /// A located integer expression (port sizes, parameters, repetition factors): one shared, never changed
 /// node holding the location and the descriptor, so an expression costs one pointer wherever it is kept.
+/// The node counts its own references with a plain integer (the program is single-threaded): no separate
+/// control block and no atomic operations, as for the persistent containers.
 class expr {
  public:
   expr() = default;
-  explicit expr(std::shared_ptr<const expr_node> node) : node_(std::move(node)) {}
   /// Where the expression was read; loc::none when built by the program.
   [[nodiscard]] const loc::location& where() const;
-  [[nodiscard]] const std::shared_ptr<const expr_node>& node() const { return node_; }
+  [[nodiscard]] const expr_node* node() const { return node_.get(); }
 
  private:
-  std::shared_ptr<const expr_node> node_;
+  explicit expr(expr_node* adopted) : node_(adopted) {}
+  template <class D>
+  friend expr make_expr_node(const loc::location& where, D&& desc);
+
+  rc::ptr<expr_node, detail::expr_node_dispose> node_;
 };
 
 // The cases of an expression node, in the model's order.
@@ -81,6 +97,7 @@ using expr_desc = std::variant<Int, Ident, Plus, Minus, Div, Mult, Neg, List, Ba
 struct expr_node {
   loc::location where;
   expr_desc desc;
+  std::uint32_t refs = 0;
 };
 
 inline const loc::location& expr::where() const { return node_->where; }
@@ -88,9 +105,28 @@ inline const loc::location& expr::where() const { return node_->where; }
 /// The descriptor of an expression.
 [[nodiscard]] inline const expr_desc& desc_of(const expr& e) { return e.node()->desc; }
 
+inline void detail::expr_node_dispose::operator()(expr_node* p) const noexcept {
+  p->~expr_node();
+  free_expr_node(p);
+}
+
+template <class D>
+[[nodiscard]] expr make_expr_node(const loc::location& where, D&& desc) {
+  void* m = detail::allocate_expr_node();
+  expr_node* p;
+  try {
+    p = ::new (m) expr_node{where, std::forward<D>(desc)};
+  } catch (...) {
+    detail::free_expr_node(m);
+    throw;
+  }
+  p->refs = 1;
+  return expr(p);
+}
+
 /// The expression `desc` located at `where`.
 [[nodiscard]] inline expr make_expr(const loc::location& where, expr_desc desc) {
-  return expr{std::make_shared<const expr_node>(expr_node{where, std::move(desc)})};
+  return make_expr_node(where, std::move(desc));
 }
 
 /// The same descriptor at another location (its operands are shared, not copied).

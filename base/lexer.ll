@@ -137,7 +137,9 @@ int keyword_index(std::string_view text) {
 
 }  // namespace
 
-lexer::lexer(std::string_view text, std::string_view file_name) : scanner_(new scanner_box) {
+lexer::lexer(std::string_view text, std::string_view file_name) {
+  if (static_cast<std::int64_t>(text.size()) > loc::max_text_size) throw Failure(std::string(file_name) + ": file too large");
+  scanner_ = new scanner_box;
   auto* box = static_cast<scanner_box*>(scanner_);
   box->state.cur = loc::position{loc::intern(file_name), 1, 0, 0};
   cvnlex_lex_init_extra(&box->state, &box->scanner);
@@ -179,7 +181,7 @@ token lexer::main() {
     default:
       break;
   }
-  tok.where.begin.offset -= static_cast<std::int64_t>(length);
+  tok.where.begin.offset -= static_cast<std::int32_t>(length);
   if (tok.kind == token_kind::Int) {
     tok.int_value = int_of_string(std::string(text, length));
   } else if (tok.kind == token_kind::Float) {

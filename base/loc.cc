@@ -1,15 +1,46 @@
 #include "base/loc.h"
 
 #include <memory>
-#include <unordered_set>
+#include <unordered_map>
+#include <vector>
 
 namespace cvn::loc {
 
-std::string_view intern(std::string_view file_name) {
-  // Node-based set: the strings never move, so the views stay valid for the whole run.
-  static std::unordered_set<std::string> names;
-  return *names.emplace(file_name).first;
+namespace {
+
+// The interned names, index 0 being the empty name. The strings are held by pointer so that the views
+// handed out stay valid while the table grows.
+struct name_table {
+  std::vector<std::unique_ptr<std::string>> names;
+  std::unordered_map<std::string_view, std::uint32_t> index;
+  name_table() {
+    names.push_back(std::make_unique<std::string>());
+    index.emplace(*names.back(), 0);
+  }
+};
+
+name_table& table() {
+  static name_table t;
+  return t;
 }
+
+}  // namespace
+
+file_ref::file_ref(std::string_view name) {
+  if (name.empty()) return;
+  name_table& t = table();
+  if (const auto found = t.index.find(name); found != t.index.end()) {
+    id_ = found->second;
+    return;
+  }
+  id_ = static_cast<std::uint32_t>(t.names.size());
+  t.names.push_back(std::make_unique<std::string>(name));
+  t.index.emplace(*t.names.back(), id_);
+}
+
+std::string_view file_ref::name() const { return *table().names[id_]; }
+
+std::string_view intern(std::string_view file_name) { return file_ref(file_name).name(); }
 
 Problem::Problem(location where, std::string message)
     : named_error("Loc.Problem", string_of_problem(where, message)),
@@ -20,13 +51,13 @@ void raise_problem(const location& where, const std::string& message) { throw Pr
 
 pos_info get_pos_info(const position& p) {
   if (p.file.empty()) return {"", -1, p.offset};
-  return {std::string(p.file), p.line, p.offset - p.bol};
+  return {std::string(p.file.name()), p.line, std::int64_t{p.offset} - p.bol};
 }
 
 std::string string_of_loc(const location& where) {
   const pos_info info = get_pos_info(where.begin);
   std::int64_t first = info.column;
-  std::int64_t last = first + (where.end.offset - where.begin.offset);
+  std::int64_t last = first + (std::int64_t{where.end.offset} - where.begin.offset);
   if (first < 0) {
     first = 0;
     last = 1;

@@ -9,18 +9,41 @@
 
 namespace cvn::loc {
 
-/// Keeps a file name alive for the whole run and returns a view of it; positions hold such views so that
-/// copying a position never copies or counts the name.
+/// Keeps a file name alive for the whole run and returns a view of it.
 [[nodiscard]] std::string_view intern(std::string_view file_name);
 
-/// A lexer position: byte offsets from the start of the text.
+/// A file name as its index among the interned names: positions are copied with every token and every
+/// expression, so the name costs four bytes there and is never copied or counted. Index 0 is the empty
+/// name (texts that come from no file).
+class file_ref {
+ public:
+  constexpr file_ref() = default;
+  // Implicit, so that a position can be written with its file name as text.
+  file_ref(std::string_view name);         // NOLINT
+  file_ref(const char* name) : file_ref(std::string_view(name)) {}           // NOLINT
+  file_ref(const std::string& name) : file_ref(std::string_view(name)) {}    // NOLINT
+  /// The name as given when interned; valid for the whole run.
+  [[nodiscard]] std::string_view name() const;
+  [[nodiscard]] bool empty() const { return id_ == 0; }
+  bool operator==(const file_ref&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const file_ref& f) { return out << f.name(); }
+
+ private:
+  std::uint32_t id_ = 0;
+};
+
+/// A lexer position: byte offsets from the start of the text. Texts of 2 GB or more are refused by the
+/// lexers, so 32 bits hold every field.
 struct position {
-  std::string_view file;     // interned; empty for texts that come from no file
-  std::int64_t line = 0;     // first line is 1
-  std::int64_t bol = 0;      // offset of the first character of the line
-  std::int64_t offset = -1;  // offset of the position itself
+  file_ref file;             // empty for texts that come from no file
+  std::int32_t line = 0;     // first line is 1
+  std::int32_t bol = 0;      // offset of the first character of the line
+  std::int32_t offset = -1;  // offset of the position itself
   bool operator==(const position&) const = default;
 };
+
+/// The largest text the lexers accept, so that every offset fits a position.
+inline constexpr std::int64_t max_text_size = INT32_MAX;
 
 /// The lexers' null position: no file, line 0, line start 0, offset -1.
 inline constexpr position dummy_pos{};

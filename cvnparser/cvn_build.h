@@ -60,12 +60,16 @@ class list_stack {
   /// Where a list starting now begins.
   [[nodiscard]] std::size_t mark() const { return size_; }
 
-  void push(T&& value) {
+  void push(T&& value) { emplace(std::move(value)); }
+
+  /// Pushes the element made of `args`, built in place.
+  template <class... A>
+  void emplace(A&&... args) {
     const std::size_t b = size_ / block_size;
     if (b == blocks_.size()) blocks_.emplace_back();
     auto& block = blocks_[b];
     if (block.capacity() == 0) block.reserve(block_size);
-    block.push_back(std::move(value));
+    block.emplace_back(std::forward<A>(args)...);
     ++size_;
   }
 
@@ -233,6 +237,12 @@ struct builder {
   list_stack<cvn_types::cvn_endpoint> endpoint_values;
   list_stack<cvn_types::cvn_condition> condition_values;
   list_stack<cvn_types::cvn_repeat> repeat_values;
+  /// The trailing options of the reference being read, when any is written: its rank (no_int when
+  /// absent) and its flag.
+  struct ref_tail {
+    std::int64_t rank = no_int;
+    bool flag = false;
+  } tail;
 
   list_stack<cvn_types::cvn_link> links;
   list_stack<cvn_types::cvn_gate> gates;

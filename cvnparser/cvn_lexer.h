@@ -19,11 +19,11 @@ struct file_input;
 /// that carry one; and where the lines start, from line `first_line` on, to locate tokens by offset.
 struct state {
   loc::position pos;
-  std::int64_t start = 0;
+  std::int32_t start = 0;
   file_input* input = nullptr;
   cvn_build::text_arena texts;
-  std::vector<std::int64_t> line_starts{0};
-  std::int64_t first_line = 1;
+  std::vector<std::int32_t> line_starts{0};
+  std::int32_t first_line = 1;
 };
 
 /// One scan over one text. The scanner itself stays behind this class.
@@ -64,7 +64,7 @@ class Cvn_lexer {
   [[nodiscard]] const loc::position& current() const { return state_->pos; }
 
  private:
-  [[nodiscard]] loc::position position_at(std::int64_t offset) const;
+  [[nodiscard]] loc::position position_at(std::int32_t offset) const;
 
   std::string text_;
   std::unique_ptr<file_input> input_;

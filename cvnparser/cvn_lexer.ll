@@ -32,6 +32,7 @@ struct file_input {
   std::size_t pos = 0, end = 0;  // the unread bytes of `raw`
   char pending[4];               // what did not fit of the last " .. "
   std::size_t pending_pos = 0, pending_end = 0;
+  std::int64_t handed_out = 0;   // bytes of rewritten text so far, which positions count
 
   explicit file_input(const std::string& file_name) : name(file_name), file(std::fopen(file_name.c_str(), "rb")) {
     if (file == nullptr) throw sys_error_of_errno(name, errno);
@@ -87,6 +88,8 @@ struct file_input {
       pending_end = 4 - n;
       std::memcpy(pending, spaced + n, pending_end);
     }
+    handed_out += static_cast<std::int64_t>(out);
+    if (handed_out > loc::max_text_size) throw Failure(name + ": file too large");
     return out;
   }
 };
@@ -290,6 +293,7 @@ namespace cvn::cvn_lexer {
 
 Cvn_lexer::Cvn_lexer(std::string text, std::string_view file_name)
     : text_(std::move(text)), state_(std::make_unique<state>()) {
+  if (static_cast<std::int64_t>(text_.size()) > loc::max_text_size) throw Failure(std::string(file_name) + ": file too large");
   state_->pos = loc::position{loc::intern(file_name), 1, 0, 0};
   state_->start = 0;
   if (cvnyylex_init_extra(state_.get(), &scanner_) != 0) base_types::internal_error("Cvn_lexer: no scanner");
@@ -333,7 +337,7 @@ void Cvn_lexer::release() {
   starts.erase(starts.begin(), after - 1);
 }
 
-loc::position Cvn_lexer::position_at(std::int64_t offset) const {
+loc::position Cvn_lexer::position_at(std::int32_t offset) const {
   // The line is the last one starting at or before the offset: for the positions the grammar locates,
   // mostly the last line or one just before it.
   const auto& starts = state_->line_starts;
@@ -343,7 +347,7 @@ loc::position Cvn_lexer::position_at(std::int64_t offset) const {
     if (after == starts.begin()) base_types::internal_error("Cvn_lexer: offset before the lines kept");
     line = after - 1;
   }
-  return {state_->pos.file, state_->first_line + (line - starts.begin()), *line, offset};
+  return {state_->pos.file, state_->first_line + static_cast<std::int32_t>(line - starts.begin()), *line, offset};
 }
 
 loc::location Cvn_lexer::located(const cvn_parser::span& s) const {

@@ -15,6 +15,24 @@ using at::direction;
 using base_types::qualified_name;
 using base_types::simple_name;
 
+TEST(AlgoTypes, ExpressionsShareTheirNodes) {
+  const loc::location here{{"e.alg", 1, 0, 3}, {"e.alg", 1, 0, 8}};
+  const at::expr n = at::make_expr(here, at::Ident{"n"});
+  at::expr sum = at::make_expr(here, at::Plus{n, at::make_expr(loc::none, at::Int{1})});
+  {
+    const at::expr copy = sum;  // NOLINT: the copy is the point
+    EXPECT_EQ(copy.node(), sum.node());
+  }
+  const at::expr moved = std::move(sum);
+  EXPECT_EQ(moved.where(), here);
+  const at::expr elsewhere = at::relocate(moved, loc::none);
+  EXPECT_NE(elsewhere.node(), moved.node());
+  EXPECT_EQ(elsewhere.where(), loc::none);
+  const auto& left = std::get<at::Plus>(at::desc_of(elsewhere)).left;
+  EXPECT_EQ(left.node(), n.node()) << "relocating shares the operands";
+  EXPECT_EQ(std::get<at::Ident>(at::desc_of(left)).name, "n");
+}
+
 TEST(AlgoTypes, EmptyAlgorithm) {
   const at::algorithm a = at::create();
   EXPECT_TRUE(at::defs(a).empty());

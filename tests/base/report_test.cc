@@ -30,6 +30,30 @@ TEST(Loc, RendersSpansAndPoints) {
   EXPECT_EQ(sink.str(), "File \"f\", line 1, characters 0-2:\n");
 }
 
+TEST(Loc, FileNamesAreInternedOnce) {
+  const loc::file_ref a("dir/a.cvn");
+  const loc::file_ref b(std::string("dir/a.cvn"));
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(a.name(), "dir/a.cvn");
+  EXPECT_NE(a, loc::file_ref("dir/b.cvn"));
+  EXPECT_EQ(loc::intern("dir/a.cvn").data(), a.name().data()) << "one copy of each name for the whole run";
+  EXPECT_TRUE(loc::file_ref("").empty());
+  EXPECT_EQ(loc::file_ref(""), loc::dummy_pos.file);
+  EXPECT_FALSE(a.empty());
+  std::ostringstream out;
+  out << a;
+  EXPECT_EQ(out.str(), "dir/a.cvn");
+}
+
+TEST(Loc, OffsetsNearTheLargestText) {
+  // Columns and widths are computed in 64 bits from the 32-bit fields.
+  constexpr int top = static_cast<int>(loc::max_text_size);
+  EXPECT_EQ(loc::string_of_loc({at("f", 7, 0, top - 4), at("f", 7, 0, top)}),
+            "File \"f\", line 7, characters 2147483643-2147483647:\n");
+  EXPECT_EQ(loc::string_of_loc({at("", 7, 0, top - 1), at("", 7, 0, top)}),
+            "File \"\", line -1, characters 2147483646-2147483647:\n");
+}
+
 TEST(Loc, ProblemTextAndException) {
   const loc::location where{at("f", 2, 5, 5), at("f", 2, 5, 5)};
   EXPECT_EQ(loc::string_of_problem(where, "Syntax error"), "File \"f\", line 2, character 0:\nError: Syntax error");

@@ -241,6 +241,53 @@ TEST(CvnParser, ReferencesKeepNameDefinitionRankParamsFlagAndRepetition) {
   EXPECT_EQ(deps[2], (cvn_dep{Ref_port{"r3", "o"}, Def_port{"out"}}));
 }
 
+// Every combination of the optional parts of a reference, before and after its name, and of the two kinds
+// of endpoint of a dependence.
+TEST(CvnParser, EveryCombinationOfOptionalReferencePartsAndEndpoints) {
+  const std::vector<std::string> prefixes = {"", "<a; 2>", "[3]", "<a; 2> [4 : x <- y]"};
+  const std::vector<std::string> tails = {"", "@ 1,2", "\"d\"", "5", "true", "false", "@ 1,2 \"d\"", "@ 1,2 5",
+                                          "@ 1,2 true", "\"d\" -6", "\"d\" true", "7 true", "@ 1,2 \"d\" 8 true"};
+  std::string text = "def algorithm F : conditions : ; references :\n";
+  for (const auto& p : prefixes)
+    for (const auto& t : tails) text += "  G " + p + " r " + t + " ;\n";
+  text += "dependences : data a -> b ; data a -> r.i ; weak_precedence_data r.o -> b ; "
+          "strong_precedence_data r.o -> q.i ;\n";
+  const cvn_file f = parse_cvn_string(text, "t.cvn");
+  const auto& body = f.cvn_algos.at(0).cd_body.at(0);
+  ASSERT_EQ(body.cb_refs.size(), prefixes.size() * tails.size());
+  for (std::size_t i = 0; i < body.cb_refs.size(); ++i) {
+    const auto& r = body.cb_refs[i];
+    const std::string& p = prefixes[i / tails.size()];
+    const std::string& t = tails[i % tails.size()];
+    SCOPED_TRACE(p + " r " + t);
+    EXPECT_EQ(r.cr_name, "r");
+    EXPECT_EQ(r.cr_def, cvn_name(Name{"G"}));
+    EXPECT_EQ(r.cr_params.size(), p.find('<') != std::string::npos ? 2u : 0u);
+    EXPECT_EQ(r.cr_repeat.has_value(), p.find('[') != std::string::npos);
+    if (p.find(':') != std::string::npos) {
+      EXPECT_EQ(std::get<Sequence>(*r.cr_repeat).links.size(), 1u);
+    }
+    EXPECT_EQ(r.cr_flag, t.find("true") != std::string::npos);
+    std::optional<std::int64_t> rank;
+    for (const std::int64_t n : {5, -6, 7, 8})
+      if (t.find(std::to_string(n)) != std::string::npos) rank = n;
+    EXPECT_EQ(r.cr_rank, rank);
+  }
+  EXPECT_EQ(body.cb_deps, (std::vector<cvn_dep>{{Def_port{"a"}, Def_port{"b"}},
+                                                {Def_port{"a"}, Ref_port{"r", "i"}},
+                                                {Ref_port{"r", "o"}, Def_port{"b"}},
+                                                {Ref_port{"r", "o"}, Ref_port{"q", "i"}}}));
+  // Options out of order, a missing name and a half-written endpoint stop at the token that cannot follow.
+  const std::string head = "def algorithm F : conditions : ; references : ";
+  EXPECT_EQ(failure(head + "G r 5 @ 1,2 ;"), "File \"t.cvn\", line 1, character 53:\nError: Syntax error");
+  EXPECT_EQ(failure(head + "G <a> ;"), "File \"t.cvn\", line 1, character 53:\nError: Syntax error");
+  EXPECT_EQ(failure(head + "G r true 1 ;"), "File \"t.cvn\", line 1, character 56:\nError: Syntax error");
+  EXPECT_EQ(failure(head + "dependences : data a . -> b ;"),
+            "File \"t.cvn\", line 1, character 71:\nError: Syntax error");
+  EXPECT_EQ(failure(head + "dependences : data a -> b . ;"),
+            "File \"t.cvn\", line 1, character 75:\nError: Syntax error");
+}
+
 TEST(CvnParser, LibraryNamesAreCapitalisedOnlyInTheLibraryPart) {
   const cvn_file f = parse_cvn_string(
       "def algorithm F : conditions : ; references : lib/name a ; Lib/Name b ; dependences :\n"
