@@ -145,11 +145,11 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
   // edge's own for a port of the definition, the source reference's for a reference port), the edge's,
   // the reached reference's; two different ones cannot both hold.
   const auto gather = [&](port_id s, const std::optional<cond>& first) {
-    for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{s}))) {
+    (void)a.graph.any_succ(elt_id_of_elt(a, Port{s}), [&](elt_id k, const edge& l) {
       const auto* data = std::get_if<Data>(&l);
-      if (data == nullptr) continue;
+      if (data == nullptr) return false;
       const auto* t = std::get_if<Port>(&a.elts.get(k));
-      if (t == nullptr) continue;
+      if (t == nullptr) return false;
       std::optional<cond> reached;
       if (const owner* o = owner_of(t->id)) reached = groups[o->group].condition;
       std::optional<cond> c = first;
@@ -164,7 +164,8 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
       auto [it, fresh] = index.emplace(c, groups.size());
       if (fresh) groups.push_back({c, {}, {}});
       groups[it->second].edges.emplace_back(s, t->id);
-    }
+      return false;
+    });
   };
   for (port_id p : ports_by_order(a, Def{d}, direction::In)) gather(p, std::nullopt);
   for (const auto& [outs, g] : outputs)
@@ -182,7 +183,7 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
   const auto write = [&](const group& g, const char* indent) {
     for (ref_id r : g.refs) out += string_of_let(a, r, indent);
     for (ref_id r : g.refs)
-      for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Ref{r})))
+      (void)a.graph.any_succ(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
         if (is_precedence(l))
           if (const auto* next = std::get_if<Ref>(&a.elts.get(k))) {
             out += indent;
@@ -191,6 +192,8 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
             out += get_ref(a, next->id).ref_name;
             out += ";\n";
           }
+        return false;
+      });
     for (auto it = g.edges.rbegin(); it != g.edges.rend(); ++it) {
       out += indent;
       append_end(it->first);

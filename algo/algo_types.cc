@@ -383,9 +383,11 @@ def_id ref_container(const algorithm& a, ref_id r) {
 
 port_id referenced_port(const algorithm& a, port_id p) {
   std::vector<port_id> found;
-  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{p})))
+  (void)a.graph.any_succ(elt_id_of_elt(a, Port{p}), [&](elt_id k, const edge& l) {
     if (is_reference(l))
       if (const auto* q = std::get_if<Port>(&a.elts.get(k))) found.push_back(q->id);
+    return false;
+  });
   const std::string& name = get_port(a, p).port_name;
   if (found.empty()) raise_problem(a, Port{p}, sprintf_string("Port %s does not reference any port.", name.c_str()));
   if (found.size() > 1)
@@ -396,20 +398,25 @@ port_id referenced_port(const algorithm& a, port_id p) {
 
 def_id reference_def(const algorithm& a, ref_id r) {
   std::optional<def_id> found;
-  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Ref{r})))
+  (void)a.graph.any_succ(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
     if (is_reference(l))
       if (const auto* d = std::get_if<Def>(&a.elts.get(k))) {
         if (found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has several definitions");
         found = d->id;
       }
+    return false;
+  });
   if (!found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has no definition");
   return *found;
 }
 
 std::optional<graph_elt> get_copy_dst(const algorithm& a, const graph_elt& e) {
-  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, e)))
-    if (is_copy(l)) return a.elts.get(k);
-  return std::nullopt;
+  std::optional<graph_elt> found;
+  (void)a.graph.any_succ(elt_id_of_elt(a, e), [&](elt_id k, const edge& l) {
+    if (is_copy(l)) found = a.elts.get(k);
+    return found.has_value();
+  });
+  return found;
 }
 
 std::optional<port_id> get_port_copy_dst(const algorithm& a, port_id p) {
@@ -585,23 +592,29 @@ std::optional<ref_id> owning_ref(const algorithm& a, port_id p) {
 
 // The references that r precedes directly, through Precedence edges or data edges between reference ports.
 void ref_succs(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
-  for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Ref{r})))
+  (void)a.graph.any_succ(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
     if (is_precedence(l))
       if (const auto* x = std::get_if<Ref>(&a.elts.get(k))) out.push_back(x->id);
+    return false;
+  });
   if (const contents* x = contents_of(a, Ref{r}))
     x->ports.for_each([&](port_id p, const detail::unit&) {
-      for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{p})))
+      (void)a.graph.any_succ(elt_id_of_elt(a, Port{p}), [&](elt_id k, const edge& l) {
         if (is_data(l))
           if (const auto* q = std::get_if<Port>(&a.elts.get(k)))
             if (auto o = owning_ref(a, q->id)) out.push_back(*o);
+        return false;
+      });
     });
 }
 
 // The references that precede r directly.
 void ref_preds(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
-  for (const auto& [k, l] : a.graph.pred(elt_id_of_elt(a, Ref{r})))
+  (void)a.graph.any_pred(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
     if (is_precedence(l))
       if (const auto* x = std::get_if<Ref>(&a.elts.get(k))) out.push_back(x->id);
+    return false;
+  });
   if (const contents* x = contents_of(a, Ref{r}))
     x->ports.for_each([&](port_id p, const detail::unit&) {
       if (const auto* in = a.idx.data_in.find(p))

@@ -237,6 +237,21 @@ class Make {
           if (!key_compare{}(x.e.first, k) && !key_compare{}(k, x.e.first)) f(x.e, x.stamp);
         }
     }
+    // f(end) over the edges, newest first, until it returns true; true when it did.
+    template <class F>
+    bool any_newest(F&& f) const {
+      if (const big_block* b = big()) {
+        bool found = false;
+        b->ends.for_each_desc([&](std::uint64_t, const end& e) {
+          if (!found) found = f(e);
+        });
+        return found;
+      }
+      if (const small_block* s = small())
+        for (std::uint32_t i = s->count; i-- > 0;)
+          if (f(s->items()[i].e)) return true;
+      return false;
+    }
     [[nodiscard]] edge_list newest_first() const {
       edge_list out;
       out.reserve(size());
@@ -297,6 +312,16 @@ class Make {
   [[nodiscard]] edge_list succ(const key& a) const { return list_of(a, out_); }
   /// The predecessor list of b, newest first; empty when b is not in the graph.
   [[nodiscard]] edge_list pred(const key& b) const { return list_of(b, in()); }
+  /// f(other end, label) over the edges leaving a / entering b, newest first, until f returns true; true when
+  /// it did. Unlike succ / pred, builds no list.
+  template <class F>
+  bool any_succ(const key& a, F&& f) const {
+    return any_of_side(a, out_, f);
+  }
+  template <class F>
+  bool any_pred(const key& b, F&& f) const {
+    return any_of_side(b, in(), f);
+  }
   /// The number of edges leaving / entering a node.
   [[nodiscard]] std::size_t succ_count(const key& a) const { return count_of(a, out_); }
   [[nodiscard]] std::size_t pred_count(const key& b) const { return count_of(b, in()); }
@@ -542,6 +567,11 @@ class Make {
   [[nodiscard]] edge_list list_of(const key& n, int side) const {
     const entry* x = table_.find(n);
     return x != nullptr ? x->side[side].newest_first() : edge_list{};
+  }
+  template <class F>
+  bool any_of_side(const key& n, int side, F& f) const {
+    const entry* x = table_.find(n);
+    return x != nullptr && x->side[side].any_newest([&](const end& e) { return f(e.first, e.second); });
   }
   [[nodiscard]] std::size_t count_of(const key& n, int side) const {
     const entry* x = table_.find(n);
