@@ -42,14 +42,14 @@ std::string show(const at::expr& e) {
 }
 
 std::string show(const cvn_name& n) {
-  return std::visit(overloaded{[](const Name& x) { return x.name; },
-                               [](const Lib_name& x) { return x.lib + "/" + x.name; }},
+  return std::visit(overloaded{[](const Name& x) { return x.name.str(); },
+                               [](const Lib_name& x) { return x.lib.str() + "/" + x.name.str(); }},
                     n);
 }
 
 std::string show(const cvn_endpoint& e) {
-  return std::visit(overloaded{[](const Def_port& p) { return p.port; },
-                               [](const Ref_port& p) { return p.ref + "." + p.port; }},
+  return std::visit(overloaded{[](const Def_port& p) { return p.port.str(); },
+                               [](const Ref_port& p) { return p.ref.str() + "." + p.port.str(); }},
                     e);
 }
 
