@@ -353,6 +353,37 @@ TEST(CvnParser, MemberPathsPutAnEmptyNameInFrontForALoneBackslash) {
             (std::vector<path>{path{}, path{""}, path{"", "a"}, path{"a", "b"}, path{"x"}}));
 }
 
+// Every combination of the options after a port's name: only the rank is kept, and whatever follows the
+// ";" still belongs to the port (its location ends there).
+TEST(CvnParser, PortOptionsInEveryCombination) {
+  const struct {
+    const char* tail;
+    std::int64_t rank;
+  } cases[] = {{";", 0},        {"; 7", 0},       {"@ 1,2 ;", 0},     {"@ 1,-2 ; 7", 0},
+               {"5 ;", 5},      {"5 ; 7", 5},     {"5 @ 1,2 ;", 5},   {"-5 @ -1,2 ; 7", -5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tail);
+    const std::string tail = c.tail;
+    const cvn_file f = parse_cvn_string("def actuator s : ? int i " + tail + " ? t [n + 1] j " + tail, "t.cvn");
+    const auto& ports = f.cvn_algos.at(0).cd_ports;
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].cp_name, "i");
+    EXPECT_EQ(ports[0].cp_type, "int");
+    EXPECT_FALSE(ports[0].cp_dim.has_value());
+    EXPECT_EQ(ports[1].cp_name, "j");
+    EXPECT_EQ(ports[1].cp_type, "t");
+    ASSERT_TRUE(ports[1].cp_dim.has_value());
+    EXPECT_EQ(show(*ports[1].cp_dim), "(n + 1)");
+    for (const auto& p : ports) {
+      EXPECT_EQ(p.cp_dir, at::direction::In);
+      EXPECT_EQ(p.cp_rank, c.rank);
+    }
+    EXPECT_EQ(failure("def memory m : ! int o ; & t [2] x " + tail),
+              "File \"t.cvn\", line 1, characters 25-" + std::to_string(35 + tail.size()) +
+                  ":\nError: Unsupported construct: \"&\" port");
+  }
+}
+
 TEST(CvnParser, RefusedConstructsAreLocatedProblemsNamingThem) {
   EXPECT_EQ(failure("def internal I : ? t x ;\n"),
             "File \"t.cvn\", line 1, characters 0-24:\nError: Unsupported construct: def internal");
