@@ -241,27 +241,31 @@ TEST(CvnParser, ReferencesKeepNameDefinitionRankParamsFlagAndRepetition) {
   EXPECT_EQ(deps[2], (cvn_dep{Ref_port{"r3", "o"}, Def_port{"out"}}));
 }
 
-// Every combination of the optional parts of a reference, before and after its name, and of the two kinds
-// of endpoint of a dependence.
+// Every combination of the optional parts of a reference, before and after its name, with a plain and a
+// library name, and of the two kinds of endpoint of each kind of dependence.
 TEST(CvnParser, EveryCombinationOfOptionalReferencePartsAndEndpoints) {
+  const std::vector<std::string> defs = {"G", "lib/G"};
   const std::vector<std::string> prefixes = {"", "<a; 2>", "[3]", "<a; 2> [4 : x <- y]"};
   const std::vector<std::string> tails = {"", "@ 1,2", "\"d\"", "5", "true", "false", "@ 1,2 \"d\"", "@ 1,2 5",
                                           "@ 1,2 true", "\"d\" -6", "\"d\" true", "7 true", "@ 1,2 \"d\" 8 true"};
   std::string text = "def algorithm F : conditions : ; references :\n";
-  for (const auto& p : prefixes)
-    for (const auto& t : tails) text += "  G " + p + " r " + t + " ;\n";
-  text += "dependences : data a -> b ; data a -> r.i ; weak_precedence_data r.o -> b ; "
-          "strong_precedence_data r.o -> q.i ;\n";
+  for (const auto& d : defs)
+    for (const auto& p : prefixes)
+      for (const auto& t : tails) text += "  " + d + " " + p + " r " + t + " ;\n";
+  text += "dependences :";
+  for (const char* kind : {"data", "weak_precedence_data", "strong_precedence_data"})
+    for (const char* ends : {"a -> b", "a -> r.i", "r.o -> b", "r.o -> q.i"}) text += std::string(" ") + kind + " " + ends + " ;";
   const cvn_file f = parse_cvn_string(text, "t.cvn");
   const auto& body = f.cvn_algos.at(0).cd_body.at(0);
-  ASSERT_EQ(body.cb_refs.size(), prefixes.size() * tails.size());
+  ASSERT_EQ(body.cb_refs.size(), defs.size() * prefixes.size() * tails.size());
   for (std::size_t i = 0; i < body.cb_refs.size(); ++i) {
     const auto& r = body.cb_refs[i];
-    const std::string& p = prefixes[i / tails.size()];
+    const std::size_t d = i / (prefixes.size() * tails.size());
+    const std::string& p = prefixes[i / tails.size() % prefixes.size()];
     const std::string& t = tails[i % tails.size()];
-    SCOPED_TRACE(p + " r " + t);
+    SCOPED_TRACE(defs[d] + " " + p + " r " + t);
     EXPECT_EQ(r.cr_name, "r");
-    EXPECT_EQ(r.cr_def, cvn_name(Name{"G"}));
+    EXPECT_EQ(r.cr_def, d == 0 ? cvn_name(Name{"G"}) : cvn_name(Lib_name{"Lib", "G"}));
     EXPECT_EQ(r.cr_params.size(), p.find('<') != std::string::npos ? 2u : 0u);
     EXPECT_EQ(r.cr_repeat.has_value(), p.find('[') != std::string::npos);
     if (p.find(':') != std::string::npos) {
@@ -273,10 +277,12 @@ TEST(CvnParser, EveryCombinationOfOptionalReferencePartsAndEndpoints) {
       if (t.find(std::to_string(n)) != std::string::npos) rank = n;
     EXPECT_EQ(r.cr_rank, rank);
   }
-  EXPECT_EQ(body.cb_deps, (std::vector<cvn_dep>{{Def_port{"a"}, Def_port{"b"}},
-                                                {Def_port{"a"}, Ref_port{"r", "i"}},
-                                                {Ref_port{"r", "o"}, Def_port{"b"}},
-                                                {Ref_port{"r", "o"}, Ref_port{"q", "i"}}}));
+  const std::vector<cvn_dep> ends = {{Def_port{"a"}, Def_port{"b"}},
+                                     {Def_port{"a"}, Ref_port{"r", "i"}},
+                                     {Ref_port{"r", "o"}, Def_port{"b"}},
+                                     {Ref_port{"r", "o"}, Ref_port{"q", "i"}}};
+  ASSERT_EQ(body.cb_deps.size(), 3 * ends.size());
+  for (std::size_t i = 0; i < body.cb_deps.size(); ++i) EXPECT_EQ(body.cb_deps[i], ends[i % ends.size()]) << i;
   // Options out of order, a missing name and a half-written endpoint stop at the token that cannot follow.
   const std::string head = "def algorithm F : conditions : ; references : ";
   EXPECT_EQ(failure(head + "G r 5 @ 1,2 ;"), "File \"t.cvn\", line 1, character 53:\nError: Syntax error");
