@@ -312,7 +312,8 @@ TEST(CvnParser, ArchitecturesKeepNamesTypesAndConnections) {
       "def media l : sampp ;\n"
       "def media m : ram ;\n"
       "def operator cpu : gate bus g0 ; gate lib/l g1 ; f = 3 ; description : \"x\" code_phases : loopseq ;\n"
-      "def architecture A 1,1 : operators : cpu P1 @ 1,1 ; lib/cpu P2 ; main operator P1 ;\n"
+      "def architecture A 1,1 : operators : cpu P1 @ 1,1 ; lib/cpu P2 ; cpu P3 ; lib/cpu P4 @ - 1 , -2 ;\n"
+      "    main operator P1 ;\n"
       "  medias : bus b broadcast @ 2,2 ; l k no_broadcast ; m r ;\n"
       "  connections : P1.g0 b ; P2.g1 lib/k ; description : \"arch\"\n",
       "t.cvn");
@@ -323,7 +324,8 @@ TEST(CvnParser, ArchitecturesKeepNamesTypesAndConnections) {
   const auto& cpu = std::get<Opr_type_decl>(f.cvn_archs[3]).opr_type;
   EXPECT_EQ(cpu.cot_gates, (std::vector<cvn_gate>{{"g0", Name{"bus"}}, {"g1", Lib_name{"Lib", "l"}}}));
   const auto& a = std::get<Arch_decl>(f.cvn_archs[4]).arch;
-  EXPECT_EQ(a.ca_operators, (std::vector<cvn_instance>{{"P1", Name{"cpu"}}, {"P2", Lib_name{"Lib", "cpu"}}}));
+  EXPECT_EQ(a.ca_operators, (std::vector<cvn_instance>{{"P1", Name{"cpu"}}, {"P2", Lib_name{"Lib", "cpu"}},
+                                        {"P3", Name{"cpu"}}, {"P4", Lib_name{"Lib", "cpu"}}}));
   EXPECT_EQ(a.ca_medias, (std::vector<cvn_instance>{{"b", Name{"bus"}}, {"k", Name{"l"}}, {"r", Name{"m"}}}));
   EXPECT_EQ(a.ca_connections,
             (std::vector<cvn_connection>{{"P1", "g0", Name{"b"}}, {"P2", "g1", Lib_name{"Lib", "k"}}}));
@@ -365,8 +367,8 @@ TEST(CvnParser, PortOptionsInEveryCombination) {
   const struct {
     const char* tail;
     std::int64_t rank;
-  } cases[] = {{";", 0},        {"; 7", 0},       {"@ 1,2 ;", 0},     {"@ 1,-2 ; 7", 0},
-               {"5 ;", 5},      {"5 ; 7", 5},     {"5 @ 1,2 ;", 5},   {"-5 @ -1,2 ; 7", -5}};
+  } cases[] = {{";", 0},        {"; 7", 0},       {"@ - 1 , 2 ;", 0}, {"@ 1,-2 ; 7", 0},
+               {"5 ;", 5},      {"5 ; 7", 5},     {"5 @ 1,- 2 ;", 5}, {"-5 @ -1,2 ; 7", -5}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tail);
     const std::string tail = c.tail;
