@@ -146,10 +146,10 @@ const std::string& def_of_end(const data_end& end) {
 
 action translate_def_port(const std::string& def, const cvn_types::cvn_port& port) {
   port_decl p;
-  p.name = fix_port_name(port.cp_name);
+  p.name = fix_port_name(port.cp_name.str());
   if (port.cp_dim) p.size = fix_expr_names(*port.cp_dim);
   p.dir = port.cp_dir;
-  p.type = port.cp_type;
+  p.type = port.cp_type.str();
   p.position = port.cp_rank;
   return Port_action{def, std::move(p)};
 }

@@ -115,7 +115,7 @@ class short_string {
   }
   void init(const char* s, std::size_t n) {
     if (n <= inline_max) {
-      std::memcpy(bytes_, s, n);
+      copy_short(s, n);
       bytes_[n] = '\0';
       bytes_[inline_max] = static_cast<char>(inline_max - n);
       return;
@@ -127,6 +127,18 @@ class short_string {
     std::memcpy(bytes_, &p, sizeof p);
     std::memcpy(bytes_ + sizeof p, &n32, sizeof n32);
     bytes_[inline_max] = static_cast<char>(heap_tag);
+  }
+  // Up to 15 bytes as two fixed-size copies that may overlap, rather than a call for a few bytes.
+  void copy_short(const char* s, std::size_t n) noexcept {
+    if (n >= 8) {
+      std::memcpy(bytes_, s, 8);
+      std::memcpy(bytes_ + n - 8, s + n - 8, 8);
+    } else if (n >= 4) {
+      std::memcpy(bytes_, s, 4);
+      std::memcpy(bytes_ + n - 4, s + n - 4, 4);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) bytes_[i] = s[i];
+    }
   }
   void free_heap() noexcept {
     if (on_heap()) delete[] heap_data();
@@ -154,9 +166,9 @@ using cvn_name = std::variant<Name, Lib_name>;
 enum class cvn_def_kind { Algorithm, Constant, Memory, Sensor, Actuator };
 
 struct cvn_port {
-  std::string cp_name;
+  short_string cp_name;
   std::optional<expr> cp_dim;  // absent when no "[...]" is written
-  std::string cp_type;
+  short_string cp_type;
   algo_types::direction cp_dir;  // In for "?", Out for "!"
   std::int64_t cp_rank = 0;      // 0 when not written
 };

@@ -97,7 +97,7 @@ TEST(TextArena, TextsStayWhereTheyAreUntilTheirChunkIsReleased) {
 // moves, and a moved-from string is empty (a heap one must not be freed twice).
 TEST(ShortString, KeepsItsBytesInPlaceOrOnTheHeap) {
   using cvn::cvn_types::short_string;
-  for (const std::size_t n : {0, 1, 14, 15, 16, 40}) {
+  for (const std::size_t n : {0, 1, 3, 4, 7, 8, 9, 14, 15, 16, 40}) {
     std::string text;
     for (std::size_t i = 0; i < n; ++i) text += static_cast<char>('a' + i % 26);
     const short_string s(text);
