@@ -241,6 +241,32 @@ TEST(CvnParser, ReferencesKeepNameDefinitionRankParamsFlagAndRepetition) {
   EXPECT_EQ(deps[2], (cvn_dep{Ref_port{"r3", "o"}, Def_port{"out"}}));
 }
 
+// An algorithm's code phases and description, each optional, and each form of a body's condition.
+TEST(CvnParser, AlgorithmTailsAndConditionForms) {
+  const std::string body = "conditions : c = 2 ; references : dependences : conditions : true ; references : "
+                           "dependences : conditions : ; references : dependences :\n";
+  const struct {
+    const char* tail;
+    const char* description;
+  } cases[] = {{"", ""},
+               {"description : \"d\"", "d"},
+               {"code_phases : ;", ""},
+               {"code_phases : initseq loopseq endseq ; description : \"e\"", "e"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tail);
+    const cvn_file f = parse_cvn_string("def algorithm F : ? int c ;\n" + body + c.tail + "\ndef sensor s :", "t.cvn");
+    ASSERT_EQ(f.cvn_algos.size(), 2u);
+    const cvn_def& a = f.cvn_algos[0];
+    EXPECT_EQ(a.cd_description, c.description);
+    ASSERT_EQ(a.cd_body.size(), 3u);
+    EXPECT_EQ(a.cd_body[0].cb_condition, (cvn_condition{"c", 2}));
+    EXPECT_FALSE(a.cd_body[1].cb_condition.has_value());
+    EXPECT_FALSE(a.cd_body[2].cb_condition.has_value());
+  }
+  EXPECT_EQ(failure("def algorithm F : conditions : ; references : conditions"),
+            "File \"t.cvn\", line 1, character 56:\nError: Syntax error");
+}
+
 // Every combination of the optional parts of a reference, before and after its name, with a plain and a
 // library name, and of the two kinds of endpoint of each kind of dependence.
 TEST(CvnParser, EveryCombinationOfOptionalReferencePartsAndEndpoints) {
