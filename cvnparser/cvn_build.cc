@@ -8,8 +8,8 @@
 
 namespace cvn::cvn_build {
 
-cvn_types::cvn_name lib_name(std::string_view lib, std::string name) {
-  return cvn_types::Lib_name{misc::capitalize(lib), std::move(name)};
+cvn_types::cvn_name lib_name(std::string_view lib, std::string_view name) {
+  return cvn_types::Lib_name{misc::capitalize(lib), name};
 }
 
 std::int64_t int_of_float(double value, const loc::location& where) {

@@ -18,7 +18,7 @@
 namespace cvn::cvn_build {
 
 /// `Lib_name` with the library's first character upper-cased (ISO 8859-1); the name is kept as written.
-[[nodiscard]] cvn_types::cvn_name lib_name(std::string_view lib, std::string name);
+[[nodiscard]] cvn_types::cvn_name lib_name(std::string_view lib, std::string_view name);
 
 /// A floating-point literal of an expression as an integer, truncated toward zero. Throws loc::Problem at
 /// `where` when the value has no integer (not finite or beyond the signed 63-bit range).

@@ -25,8 +25,8 @@ struct overloaded : Ts... {
 };
 
 std::string string_of_cvn_name(const cvn_types::cvn_name& n) {
-  if (const auto* lib = std::get_if<cvn_types::Lib_name>(&n)) return lib->lib + "." + lib->name;
-  return std::get<cvn_types::Name>(n).name;
+  if (const auto* lib = std::get_if<cvn_types::Lib_name>(&n)) return lib->lib.str() + "." + lib->name.str();
+  return std::get<cvn_types::Name>(n).name.str();
 }
 
 }  // namespace
@@ -43,8 +43,8 @@ std::string fix_lower_prefix(const std::string& prefix, const std::string& name)
 
 cvn_types::cvn_name fix_elt_name(const std::string& prefix, const cvn_types::cvn_name& name) {
   if (const auto* lib = std::get_if<cvn_types::Lib_name>(&name))
-    return cvn_types::Lib_name{misc::capitalize(lib->lib), fix_lower_prefix(prefix, lib->name)};
-  return cvn_types::Name{fix_lower_prefix(prefix, std::get<cvn_types::Name>(name).name)};
+    return cvn_types::Lib_name{misc::capitalize(lib->lib.view()), fix_lower_prefix(prefix, lib->name.str())};
+  return cvn_types::Name{fix_lower_prefix(prefix, std::get<cvn_types::Name>(name).name.str())};
 }
 
 algo_types::expr fix_expr_names(const algo_types::expr& e) {
@@ -109,8 +109,8 @@ algo_types::definition_kind kind_of_cvn(cvn_types::cvn_def_kind k) {
 // the definition declared under the fixed name.
 base_types::qname instantiated_name(const cvn_types::cvn_name& n) {
   if (const auto* lib = std::get_if<cvn_types::Lib_name>(&n))
-    return base_types::qualified_name{misc::capitalize(lib->lib), fix_def_name(misc::lowercase(lib->name))};
-  return base_types::simple_name{fix_def_name(misc::lowercase(std::get<cvn_types::Name>(n).name))};
+    return base_types::qualified_name{misc::capitalize(lib->lib.view()), fix_def_name(misc::lowercase(lib->name.view()))};
+  return base_types::simple_name{fix_def_name(misc::lowercase(std::get<cvn_types::Name>(n).name.view()))};
 }
 
 [[noreturn]] void no_input_port(const std::string& variable) {
@@ -146,10 +146,10 @@ const std::string& def_of_end(const data_end& end) {
 
 action translate_def_port(const std::string& def, const cvn_types::cvn_port& port) {
   port_decl p;
-  p.name = fix_port_name(port.cp_name);
+  p.name = fix_port_name(port.cp_name.str());
   if (port.cp_dim) p.size = fix_expr_names(*port.cp_dim);
   p.dir = port.cp_dir;
-  p.type = port.cp_type;
+  p.type = port.cp_type.str();
   p.position = port.cp_rank;
   return Port_action{def, std::move(p)};
 }
@@ -190,7 +190,7 @@ action translate_ref(const std::vector<std::string>& incl, const std::string& de
     args.reserve(ref.cr_params.size());
     for (const auto& e : ref.cr_params) args.push_back(fix_expr_names(e));
     return algo_ops::add_ref(std::move(a), container, std::nullopt, std::move(args), rep, ref.cr_rank, c,
-                             instantiated, ref.cr_flag, std::nullopt, fix_ref_name(ref.cr_name))
+                             instantiated, ref.cr_flag, std::nullopt, fix_ref_name(ref.cr_name.str()))
         .second;
   }};
 }
@@ -199,8 +199,8 @@ action translate_edge(const std::string& def, const std::optional<cond_decl>& co
                       const cvn_types::cvn_dep& dep) {
   const auto end = [&](const cvn_types::cvn_endpoint& e) -> data_end {
     if (const auto* p = std::get_if<cvn_types::Ref_port>(&e))
-      return Ref_port{def, fix_ref_name(p->ref), fix_port_name(p->port)};
-    return Def_port{def, fix_port_name(std::get<cvn_types::Def_port>(e).port)};
+      return Ref_port{def, fix_ref_name(p->ref.str()), fix_port_name(p->port.str())};
+    return Def_port{def, fix_port_name(std::get<cvn_types::Def_port>(e).port.str())};
   };
   return Data_action{end(dep.source), end(dep.destination), condition};
 }
@@ -215,7 +215,7 @@ void translate_def_cond(const std::vector<std::string>& incl, const std::string&
 
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out) {
   def_decl d;
-  d.name = std::get<cvn_types::Name>(fix_def_name(def.cd_name)).name;
+  d.name = std::get<cvn_types::Name>(fix_def_name(def.cd_name)).name.str();
   d.kind = kind_of_cvn(def.cd_kind);
   d.params.reserve(def.cd_params.size());
   for (const auto& p : def.cd_params) d.params.push_back(fix_param_name(p));

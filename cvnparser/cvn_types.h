@@ -2,9 +2,12 @@
 // The syntax tree of an application file: what the translations read of it. Everything else that the
 // grammar accepts (positions, descriptions, scheduling results, code phases...) is dropped while parsing.
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -43,15 +46,117 @@ class boxed {
   std::unique_ptr<T> p_;
 };
 
+/// A name kept in the tree. Names are short and numerous (references and dependences are mostly names):
+/// up to 15 bytes are held in place, longer ones on the heap, in 16 bytes where a std::string takes 32.
+/// Always NUL-terminated.
+class short_string {
+ public:
+  short_string() noexcept { set_empty(); }
+  short_string(std::string_view s) { init(s.data(), s.size()); }  // implicit, as std::string's are
+  short_string(const char* s) : short_string(std::string_view(s)) {}
+  short_string(const std::string& s) : short_string(std::string_view(s)) {}
+  short_string(const short_string& other) { init(other.data(), other.size()); }
+  short_string(short_string&& other) noexcept {
+    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    other.set_empty();
+  }
+  short_string& operator=(const short_string& other) {
+    if (this != &other) {
+      short_string copy(other);
+      *this = std::move(copy);
+    }
+    return *this;
+  }
+  short_string& operator=(short_string&& other) noexcept {
+    if (this != &other) {
+      free_heap();
+      std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+      other.set_empty();
+    }
+    return *this;
+  }
+  ~short_string() { free_heap(); }
+
+  [[nodiscard]] std::size_t size() const noexcept {
+    if (on_heap()) {
+      std::uint32_t n;
+      std::memcpy(&n, bytes_ + sizeof(char*), sizeof n);
+      return n;
+    }
+    return inline_max - static_cast<unsigned char>(bytes_[inline_max]);
+  }
+  [[nodiscard]] bool empty() const noexcept { return size() == 0; }
+  [[nodiscard]] const char* data() const noexcept { return on_heap() ? heap_data() : bytes_; }
+  [[nodiscard]] const char* c_str() const noexcept { return data(); }
+  [[nodiscard]] std::string_view view() const noexcept { return {data(), size()}; }
+  [[nodiscard]] std::string str() const { return std::string(data(), size()); }
+
+  friend bool operator==(const short_string& a, const short_string& b) noexcept { return a.view() == b.view(); }
+  friend bool operator==(const short_string& a, std::string_view b) noexcept { return a.view() == b; }
+  friend bool operator==(const short_string& a, const char* b) noexcept { return a.view() == b; }
+  friend bool operator==(const short_string& a, const std::string& b) noexcept { return a.view() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const short_string& s) { return out << s.view(); }
+
+ private:
+  // In place: the bytes, then NUL, the last byte holding 15 minus the size (the NUL itself for 15 bytes).
+  // On the heap: the pointer, the 32-bit size (texts are below 2 GB), and heap_tag in the last byte.
+  static constexpr std::size_t inline_max = 15;
+  static constexpr unsigned char heap_tag = 0xFF;
+
+  [[nodiscard]] bool on_heap() const noexcept { return static_cast<unsigned char>(bytes_[inline_max]) == heap_tag; }
+  [[nodiscard]] char* heap_data() const noexcept {
+    char* p;
+    std::memcpy(&p, bytes_, sizeof p);
+    return p;
+  }
+  void set_empty() noexcept {
+    bytes_[0] = '\0';
+    bytes_[inline_max] = static_cast<char>(inline_max);
+  }
+  void init(const char* s, std::size_t n) {
+    if (n <= inline_max) {
+      copy_short(s, n);
+      bytes_[n] = '\0';
+      bytes_[inline_max] = static_cast<char>(inline_max - n);
+      return;
+    }
+    char* p = new char[n + 1];
+    std::memcpy(p, s, n);
+    p[n] = '\0';
+    const auto n32 = static_cast<std::uint32_t>(n);
+    std::memcpy(bytes_, &p, sizeof p);
+    std::memcpy(bytes_ + sizeof p, &n32, sizeof n32);
+    bytes_[inline_max] = static_cast<char>(heap_tag);
+  }
+  // Up to 15 bytes as two fixed-size copies that may overlap, rather than a call for a few bytes.
+  void copy_short(const char* s, std::size_t n) noexcept {
+    if (n >= 8) {
+      std::memcpy(bytes_, s, 8);
+      std::memcpy(bytes_ + n - 8, s + n - 8, 8);
+    } else if (n >= 4) {
+      std::memcpy(bytes_, s, 4);
+      std::memcpy(bytes_ + n - 4, s + n - 4, 4);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) bytes_[i] = s[i];
+    }
+  }
+  void free_heap() noexcept {
+    if (on_heap()) delete[] heap_data();
+  }
+
+  char bytes_[inline_max + 1];
+};
+static_assert(sizeof(short_string) == 16);
+
 /// A plain name.
 struct Name {
-  std::string name;
+  short_string name;
   bool operator==(const Name&) const = default;
 };
 /// A name in a library; the library's first character is upper-cased when the node is built.
 struct Lib_name {
-  std::string lib;
-  std::string name;
+  short_string lib;
+  short_string name;
   bool operator==(const Lib_name&) const = default;
 };
 /// A possibly library-qualified name.
@@ -61,9 +166,9 @@ using cvn_name = std::variant<Name, Lib_name>;
 enum class cvn_def_kind { Algorithm, Constant, Memory, Sensor, Actuator };
 
 struct cvn_port {
-  std::string cp_name;
+  short_string cp_name;
   std::optional<expr> cp_dim;  // absent when no "[...]" is written
-  std::string cp_type;
+  short_string cp_type;
   algo_types::direction cp_dir;  // In for "?", Out for "!"
   std::int64_t cp_rank = 0;      // 0 when not written
 };
@@ -87,7 +192,7 @@ using cvn_repeat = std::variant<Parallel, Sequence>;
 
 /// A reference: an instance of a definition.
 struct cvn_ref {
-  std::string cr_name;
+  short_string cr_name;
   cvn_name cr_def;
   std::optional<std::int64_t> cr_rank;
   std::vector<expr> cr_params;
@@ -97,13 +202,13 @@ struct cvn_ref {
 
 /// A port of the enclosing definition, written as its bare name.
 struct Def_port {
-  std::string port;
+  short_string port;
   bool operator==(const Def_port&) const = default;
 };
 /// A port of a reference, written reference "." port.
 struct Ref_port {
-  std::string ref;
-  std::string port;
+  short_string ref;
+  short_string port;
   bool operator==(const Ref_port&) const = default;
 };
 using cvn_endpoint = std::variant<Def_port, Ref_port>;

@@ -1,9 +1,12 @@
-// The block stack in which the grammar collects its lists.
+// The block stack in which the grammar collects its lists, the arena of token texts, and the short strings
+// of the tree.
 #include "cvnparser/cvn_build.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -88,6 +91,40 @@ TEST(TextArena, TextsStayWhereTheyAreUntilTheirChunkIsReleased) {
   EXPECT_EQ(again.view(), "again");
   EXPECT_EQ(again.str(), "again");
   EXPECT_EQ(kept.back().view(), expected.back());
+}
+
+// Around the 15 bytes held in place: every size keeps its bytes and its terminating NUL through copies and
+// moves, and a moved-from string is empty (a heap one must not be freed twice).
+TEST(ShortString, KeepsItsBytesInPlaceOrOnTheHeap) {
+  using cvn::cvn_types::short_string;
+  for (const std::size_t n : {0, 1, 3, 4, 7, 8, 9, 14, 15, 16, 40}) {
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) text += static_cast<char>('a' + i % 26);
+    const short_string s(text);
+    EXPECT_EQ(s.size(), n);
+    EXPECT_EQ(s.str(), text);
+    EXPECT_EQ(s.c_str()[n], '\0');
+    EXPECT_EQ(std::string(s.c_str()), text);
+    short_string copy = s;
+    EXPECT_EQ(copy, s);
+    short_string moved = std::move(copy);
+    EXPECT_EQ(moved, text);
+    EXPECT_TRUE(copy.empty());  // NOLINT(bugprone-use-after-move): the moved-from state is specified
+    copy = moved;
+    moved = short_string("x");
+    EXPECT_EQ(copy, text);
+    EXPECT_EQ(moved, "x");
+    copy = std::move(copy);  // self-assignment keeps the value
+    EXPECT_EQ(copy.view(), text);
+  }
+  // A NUL inside is a byte like another; the order of comparison is the bytes'.
+  const short_string with_nul(std::string_view("a\0b", 3));
+  EXPECT_EQ(with_nul.size(), 3u);
+  EXPECT_FALSE(with_nul == "a");
+  EXPECT_FALSE(short_string("ab") == short_string("abc"));
+  std::ostringstream out;
+  out << short_string("printed");
+  EXPECT_EQ(out.str(), "printed");
 }
 
 }  // namespace

@@ -42,14 +42,14 @@ std::string show(const at::expr& e) {
 }
 
 std::string show(const cvn_name& n) {
-  return std::visit(overloaded{[](const Name& x) { return x.name; },
-                               [](const Lib_name& x) { return x.lib + "/" + x.name; }},
+  return std::visit(overloaded{[](const Name& x) { return x.name.str(); },
+                               [](const Lib_name& x) { return x.lib.str() + "/" + x.name.str(); }},
                     n);
 }
 
 std::string show(const cvn_endpoint& e) {
-  return std::visit(overloaded{[](const Def_port& p) { return p.port; },
-                               [](const Ref_port& p) { return p.ref + "." + p.port; }},
+  return std::visit(overloaded{[](const Def_port& p) { return p.port.str(); },
+                               [](const Ref_port& p) { return p.ref.str() + "." + p.port.str(); }},
                     e);
 }
 
@@ -241,27 +241,57 @@ TEST(CvnParser, ReferencesKeepNameDefinitionRankParamsFlagAndRepetition) {
   EXPECT_EQ(deps[2], (cvn_dep{Ref_port{"r3", "o"}, Def_port{"out"}}));
 }
 
-// Every combination of the optional parts of a reference, before and after its name, and of the two kinds
-// of endpoint of a dependence.
+// An algorithm's code phases and description, each optional, and each form of a body's condition.
+TEST(CvnParser, AlgorithmTailsAndConditionForms) {
+  const std::string body = "conditions : c = 2 ; references : dependences : conditions : true ; references : "
+                           "dependences : conditions : ; references : dependences :\n";
+  const struct {
+    const char* tail;
+    const char* description;
+  } cases[] = {{"", ""},
+               {"description : \"d\"", "d"},
+               {"code_phases : ;", ""},
+               {"code_phases : initseq loopseq endseq ; description : \"e\"", "e"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tail);
+    const cvn_file f = parse_cvn_string("def algorithm F : ? int c ;\n" + body + c.tail + "\ndef sensor s :", "t.cvn");
+    ASSERT_EQ(f.cvn_algos.size(), 2u);
+    const cvn_def& a = f.cvn_algos[0];
+    EXPECT_EQ(a.cd_description, c.description);
+    ASSERT_EQ(a.cd_body.size(), 3u);
+    EXPECT_EQ(a.cd_body[0].cb_condition, (cvn_condition{"c", 2}));
+    EXPECT_FALSE(a.cd_body[1].cb_condition.has_value());
+    EXPECT_FALSE(a.cd_body[2].cb_condition.has_value());
+  }
+  EXPECT_EQ(failure("def algorithm F : conditions : ; references : conditions"),
+            "File \"t.cvn\", line 1, character 56:\nError: Syntax error");
+}
+
+// Every combination of the optional parts of a reference, before and after its name, with a plain and a
+// library name, and of the two kinds of endpoint of each kind of dependence.
 TEST(CvnParser, EveryCombinationOfOptionalReferencePartsAndEndpoints) {
+  const std::vector<std::string> defs = {"G", "lib/G"};
   const std::vector<std::string> prefixes = {"", "<a; 2>", "[3]", "<a; 2> [4 : x <- y]"};
   const std::vector<std::string> tails = {"", "@ 1,2", "\"d\"", "5", "true", "false", "@ 1,2 \"d\"", "@ 1,2 5",
                                           "@ 1,2 true", "\"d\" -6", "\"d\" true", "7 true", "@ 1,2 \"d\" 8 true"};
   std::string text = "def algorithm F : conditions : ; references :\n";
-  for (const auto& p : prefixes)
-    for (const auto& t : tails) text += "  G " + p + " r " + t + " ;\n";
-  text += "dependences : data a -> b ; data a -> r.i ; weak_precedence_data r.o -> b ; "
-          "strong_precedence_data r.o -> q.i ;\n";
+  for (const auto& d : defs)
+    for (const auto& p : prefixes)
+      for (const auto& t : tails) text += "  " + d + " " + p + " r " + t + " ;\n";
+  text += "dependences :";
+  for (const char* kind : {"data", "weak_precedence_data", "strong_precedence_data"})
+    for (const char* ends : {"a -> b", "a -> r.i", "r.o -> b", "r.o -> q.i"}) text += std::string(" ") + kind + " " + ends + " ;";
   const cvn_file f = parse_cvn_string(text, "t.cvn");
   const auto& body = f.cvn_algos.at(0).cd_body.at(0);
-  ASSERT_EQ(body.cb_refs.size(), prefixes.size() * tails.size());
+  ASSERT_EQ(body.cb_refs.size(), defs.size() * prefixes.size() * tails.size());
   for (std::size_t i = 0; i < body.cb_refs.size(); ++i) {
     const auto& r = body.cb_refs[i];
-    const std::string& p = prefixes[i / tails.size()];
+    const std::size_t d = i / (prefixes.size() * tails.size());
+    const std::string& p = prefixes[i / tails.size() % prefixes.size()];
     const std::string& t = tails[i % tails.size()];
-    SCOPED_TRACE(p + " r " + t);
+    SCOPED_TRACE(defs[d] + " " + p + " r " + t);
     EXPECT_EQ(r.cr_name, "r");
-    EXPECT_EQ(r.cr_def, cvn_name(Name{"G"}));
+    EXPECT_EQ(r.cr_def, d == 0 ? cvn_name(Name{"G"}) : cvn_name(Lib_name{"Lib", "G"}));
     EXPECT_EQ(r.cr_params.size(), p.find('<') != std::string::npos ? 2u : 0u);
     EXPECT_EQ(r.cr_repeat.has_value(), p.find('[') != std::string::npos);
     if (p.find(':') != std::string::npos) {
@@ -273,10 +303,12 @@ TEST(CvnParser, EveryCombinationOfOptionalReferencePartsAndEndpoints) {
       if (t.find(std::to_string(n)) != std::string::npos) rank = n;
     EXPECT_EQ(r.cr_rank, rank);
   }
-  EXPECT_EQ(body.cb_deps, (std::vector<cvn_dep>{{Def_port{"a"}, Def_port{"b"}},
-                                                {Def_port{"a"}, Ref_port{"r", "i"}},
-                                                {Ref_port{"r", "o"}, Def_port{"b"}},
-                                                {Ref_port{"r", "o"}, Ref_port{"q", "i"}}}));
+  const std::vector<cvn_dep> ends = {{Def_port{"a"}, Def_port{"b"}},
+                                     {Def_port{"a"}, Ref_port{"r", "i"}},
+                                     {Ref_port{"r", "o"}, Def_port{"b"}},
+                                     {Ref_port{"r", "o"}, Ref_port{"q", "i"}}};
+  ASSERT_EQ(body.cb_deps.size(), 3 * ends.size());
+  for (std::size_t i = 0; i < body.cb_deps.size(); ++i) EXPECT_EQ(body.cb_deps[i], ends[i % ends.size()]) << i;
   // Options out of order, a missing name and a half-written endpoint stop at the token that cannot follow.
   const std::string head = "def algorithm F : conditions : ; references : ";
   EXPECT_EQ(failure(head + "G r 5 @ 1,2 ;"), "File \"t.cvn\", line 1, character 53:\nError: Syntax error");
@@ -306,7 +338,8 @@ TEST(CvnParser, ArchitecturesKeepNamesTypesAndConnections) {
       "def media l : sampp ;\n"
       "def media m : ram ;\n"
       "def operator cpu : gate bus g0 ; gate lib/l g1 ; f = 3 ; description : \"x\" code_phases : loopseq ;\n"
-      "def architecture A 1,1 : operators : cpu P1 @ 1,1 ; lib/cpu P2 ; main operator P1 ;\n"
+      "def architecture A 1,1 : operators : cpu P1 @ 1,1 ; lib/cpu P2 ; cpu P3 ; lib/cpu P4 @ - 1 , -2 ;\n"
+      "    main operator P1 ;\n"
       "  medias : bus b broadcast @ 2,2 ; l k no_broadcast ; m r ;\n"
       "  connections : P1.g0 b ; P2.g1 lib/k ; description : \"arch\"\n",
       "t.cvn");
@@ -317,7 +350,8 @@ TEST(CvnParser, ArchitecturesKeepNamesTypesAndConnections) {
   const auto& cpu = std::get<Opr_type_decl>(f.cvn_archs[3]).opr_type;
   EXPECT_EQ(cpu.cot_gates, (std::vector<cvn_gate>{{"g0", Name{"bus"}}, {"g1", Lib_name{"Lib", "l"}}}));
   const auto& a = std::get<Arch_decl>(f.cvn_archs[4]).arch;
-  EXPECT_EQ(a.ca_operators, (std::vector<cvn_instance>{{"P1", Name{"cpu"}}, {"P2", Lib_name{"Lib", "cpu"}}}));
+  EXPECT_EQ(a.ca_operators, (std::vector<cvn_instance>{{"P1", Name{"cpu"}}, {"P2", Lib_name{"Lib", "cpu"}},
+                                        {"P3", Name{"cpu"}}, {"P4", Lib_name{"Lib", "cpu"}}}));
   EXPECT_EQ(a.ca_medias, (std::vector<cvn_instance>{{"b", Name{"bus"}}, {"k", Name{"l"}}, {"r", Name{"m"}}}));
   EXPECT_EQ(a.ca_connections,
             (std::vector<cvn_connection>{{"P1", "g0", Name{"b"}}, {"P2", "g1", Lib_name{"Lib", "k"}}}));
@@ -351,6 +385,37 @@ TEST(CvnParser, MemberPathsPutAnEmptyNameInFrontForALoneBackslash) {
   using path = std::vector<std::string>;
   EXPECT_EQ(f.cvn_groups.at(0).members,
             (std::vector<path>{path{}, path{""}, path{"", "a"}, path{"a", "b"}, path{"x"}}));
+}
+
+// Every combination of the options after a port's name: only the rank is kept, and whatever follows the
+// ";" still belongs to the port (its location ends there).
+TEST(CvnParser, PortOptionsInEveryCombination) {
+  const struct {
+    const char* tail;
+    std::int64_t rank;
+  } cases[] = {{";", 0},        {"; 7", 0},       {"@ - 1 , 2 ;", 0}, {"@ 1,-2 ; 7", 0},
+               {"5 ;", 5},      {"5 ; 7", 5},     {"5 @ 1,- 2 ;", 5}, {"-5 @ -1,2 ; 7", -5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tail);
+    const std::string tail = c.tail;
+    const cvn_file f = parse_cvn_string("def actuator s : ? int i " + tail + " ? t [n + 1] j " + tail, "t.cvn");
+    const auto& ports = f.cvn_algos.at(0).cd_ports;
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].cp_name, "i");
+    EXPECT_EQ(ports[0].cp_type, "int");
+    EXPECT_FALSE(ports[0].cp_dim.has_value());
+    EXPECT_EQ(ports[1].cp_name, "j");
+    EXPECT_EQ(ports[1].cp_type, "t");
+    ASSERT_TRUE(ports[1].cp_dim.has_value());
+    EXPECT_EQ(show(*ports[1].cp_dim), "(n + 1)");
+    for (const auto& p : ports) {
+      EXPECT_EQ(p.cp_dir, at::direction::In);
+      EXPECT_EQ(p.cp_rank, c.rank);
+    }
+    EXPECT_EQ(failure("def memory m : ! int o ; & t [2] x " + tail),
+              "File \"t.cvn\", line 1, characters 25-" + std::to_string(35 + tail.size()) +
+                  ":\nError: Unsupported construct: \"&\" port");
+  }
 }
 
 TEST(CvnParser, RefusedConstructsAreLocatedProblemsNamingThem) {
