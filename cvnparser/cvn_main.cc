@@ -160,7 +160,11 @@ action translate_ref(const std::vector<std::string>& incl, const std::string& de
   return Deferred_action{[&incl, def, condition, &ref](algorithm&& a) -> algorithm {
     const algo_types::def_id container = algo_types::lookup_def(a, base_types::simple_name{def});
     const base_types::qname name = instantiated_name(ref.cr_def);
-    auto [instantiated, loaded] = algo_types::load_lookup_def(a, incl, algo_lang::module_loader(), name);
+    // Only a module-qualified name can need a module read: a plain one is not given a loader to build.
+    static const algo_types::module_loader no_loader;
+    const bool qualified = std::holds_alternative<base_types::qualified_name>(name);
+    auto [instantiated, loaded] =
+        algo_types::load_lookup_def(a, incl, qualified ? algo_lang::module_loader() : no_loader, name);
     a = std::move(loaded);
     std::optional<algo_types::cond> c;
     if (condition) {
@@ -206,14 +210,14 @@ action translate_edge(const std::string& def, const std::optional<cond_decl>& co
 }
 
 void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
-                        std::vector<action>& out) {
+                        const action_sink& out) {
   std::optional<cond_decl> condition;
   if (body.cb_condition) condition = cond_decl{fix_port_name(body.cb_condition->variable), body.cb_condition->value};
-  for (const auto& r : body.cb_refs) out.push_back(translate_ref(incl, def, condition, r));
-  for (const auto& d : body.cb_deps) out.push_back(translate_edge(def, condition, d));
+  for (const auto& r : body.cb_refs) out(translate_ref(incl, def, condition, r));
+  for (const auto& d : body.cb_deps) out(translate_edge(def, condition, d));
 }
 
-void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out) {
+void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out) {
   def_decl d;
   d.name = std::get<cvn_types::Name>(fix_def_name(def.cd_name)).name.str();
   d.kind = kind_of_cvn(def.cd_kind);
@@ -221,9 +225,13 @@ void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_de
   for (const auto& p : def.cd_params) d.params.push_back(fix_param_name(p));
   d.description = def.cd_description;
   const std::string name = d.name;
-  out.push_back(Def_action{std::move(d)});
-  for (const auto& p : def.cd_ports) out.push_back(translate_def_port(name, p));
+  out(Def_action{std::move(d)});
+  for (const auto& p : def.cd_ports) out(translate_def_port(name, p));
   for (const auto& b : def.cd_body) translate_def_cond(incl, name, b, out);
+}
+
+void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out) {
+  translate_def(incl, def, [&out](action&& x) { out.push_back(std::move(x)); });
 }
 
 std::vector<action> translate_defs(const std::vector<std::string>& incl, const std::vector<cvn_types::cvn_def>& defs) {
@@ -269,9 +277,11 @@ algorithm apply_action(algorithm&& a, const action& act) {
 }
 
 algo_types::algorithm translate_algo(const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
-  const std::vector<action> actions = translate_defs(incl, file.cvn_algos);
+  // Building an action never fails and reads nothing of the model, so each one is applied as soon as it
+  // is built: the same edits in the same order, without holding the actions of a whole file at once.
   algorithm a = algo_types::create();
-  for (const action& act : actions) a = apply_action(std::move(a), act);
+  for (const auto& d : file.cvn_algos)
+    translate_def(incl, d, [&a](action&& act) { a = apply_action(std::move(a), act); });
   return a;
 }
 

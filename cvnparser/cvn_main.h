@@ -132,13 +132,16 @@ using action = std::variant<Port_action, Def_action, Data_action, Deferred_actio
 /// definitions' references and to the include directories: `incl` and `defs` must outlive them.
 [[nodiscard]] std::vector<action> translate_defs(const std::vector<std::string>& incl,
                                                  const std::vector<cvn_types::cvn_def>& defs);
-/// The actions of one definition, appended to `out`: itself, its ports, then its bodies.
+/// Receives actions one by one, in order.
+using action_sink = std::function<void(action&&)>;
+/// The actions of one definition, given to `out` / appended to `out`: itself, its ports, then its bodies.
+void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out);
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out);
 /// The port action of one port of the definition named `def` (already fixed).
 [[nodiscard]] action translate_def_port(const std::string& def, const cvn_types::cvn_port& port);
-/// The reference actions of one body, then its data actions, appended to `out`.
+/// The reference actions of one body, then its data actions, given to `out`.
 void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
-                        std::vector<action>& out);
+                        const action_sink& out);
 /// The deferred action adding the reference to the definition `def` under the condition (fixed names).
 [[nodiscard]] action translate_ref(const std::vector<std::string>& incl, const std::string& def,
                                    const std::optional<cond_decl>& condition, const cvn_types::cvn_ref& ref);
