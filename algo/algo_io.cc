@@ -85,109 +85,154 @@ std::string string_of_ports(const algorithm& a, std::vector<port_id> ps) {
   return out;
 }
 
-std::string string_of_let(const algorithm& a, ref_id r, const std::string& indent) {
-  const reference& x = get_ref(a, r);
-  std::string out = indent;
+namespace {
+
+// The let line of the reference x, instantiating the definition named def_name, appended to out.
+void append_let(std::string& out, const algorithm& a, const reference& x, const std::string& def_name,
+                const char* indent) {
+  out += indent;
   out += "let ";
   out += x.ref_name;
   out += " = ";
-  out += base_types::string_of_qname(get_def(a, reference_def(a, r)).def_name);
-  if (!x.ref_args.empty()) out += "(" + algo_string::string_of_exprs(x.ref_args) + ")";
+  out += def_name;
+  if (!x.ref_args.empty()) {
+    out += '(';
+    out += algo_string::string_of_exprs(x.ref_args);
+    out += ')';
+  }
   out += ' ';
   out += string_of_options(a, x);
   out += ";\n";
+}
+
+}  // namespace
+
+std::string string_of_let(const algorithm& a, ref_id r, const std::string& indent) {
+  std::string out;
+  append_let(out, a, get_ref(a, r), base_types::string_of_qname(get_def(a, reference_def(a, r)).def_name),
+             indent.c_str());
   return out;
 }
 
 std::string string_of_function_body(const algorithm& a, def_id d) {
+  // A port of the definition (no owner) or of one of its references.
+  struct owner;
+  struct data_end {
+    port_id port;
+    const owner* by;
+  };
   struct group {
     std::optional<cond> condition;
     std::vector<ref_id> refs;
-    std::vector<std::pair<port_id, port_id>> edges;  // in gathering order
+    std::vector<const reference*> records;                 // of refs, in the same order
+    std::vector<std::pair<data_end, data_end>> edges;  // in gathering order
   };
   std::vector<group> groups;
   std::map<std::optional<cond>, std::size_t> index;
   for (auto& [c, rs] : refs_by_cond(a, d)) {
     index.emplace(c, groups.size());
-    groups.push_back({c, std::move(rs), {}});
+    groups.push_back({c, std::move(rs), {}, {}});
   }
   const std::size_t ref_groups = groups.size();
 
   // The ports of the definition's references, each with its reference and that reference's group, read
-  // once here so that no edge looks its ends up in the model again.
+  // once here and keyed by graph node, so that no edge looks its ends up in the model again.
   struct owner {
     const reference* ref;
     std::size_t group;
+    port_id id;
+    const algo_types::port* record;
   };
-  std::unordered_map<std::int64_t, owner> owners;
-  std::vector<std::pair<std::vector<port_id>, std::size_t>> outputs;  // per reference, by order
-  for (std::size_t g = 0; g < ref_groups; ++g)
+  std::unordered_map<std::int64_t, owner> owners;  // by node key
+  struct source {
+    elt_id key;
+    const owner* by;
+  };
+  std::vector<std::pair<std::vector<source>, std::size_t>> outputs;  // per reference, by order
+  for (std::size_t g = 0; g < ref_groups; ++g) {
+    groups[g].records.reserve(groups[g].refs.size());
     for (ref_id r : groups[g].refs) {
       const reference* x = &get_ref(a, r);
-      std::vector<std::pair<std::int64_t, port_id>> ordered;
+      groups[g].records.push_back(x);
+      std::vector<std::pair<std::int64_t, source>> ordered;
       for (port_id p : ports(a, Ref{r})) {
-        owners.emplace(p.value, owner{x, g});
+        const elt_id k = elt_id_of_elt(a, Port{p});
         const port& y = get_port(a, p);
-        if (y.port_dir == direction::Out) ordered.emplace_back(y.port_order, p);
+        const owner* o = &owners.try_emplace(k.value, owner{x, g, p, &y}).first->second;
+        if (y.port_dir == direction::Out) ordered.emplace_back(y.port_order, source{k, o});
       }
       std::stable_sort(ordered.begin(), ordered.end(), [](const auto& u, const auto& v) { return u.first < v.first; });
-      std::vector<port_id> outs;
+      std::vector<source> outs;
       outs.reserve(ordered.size());
       for (const auto& [order, p] : ordered) outs.push_back(p);
       outputs.emplace_back(std::move(outs), g);
     }
-  const auto owner_of = [&](port_id p) -> const owner* {
-    const auto it = owners.find(p.value);
-    return it == owners.end() ? nullptr : &it->second;
-  };
-
+  }
   // Every Data edge leaving s, with the group it belongs to: the first condition known of `first` (the
   // edge's own for a port of the definition, the source reference's for a reference port), the edge's,
   // the reached reference's; two different ones cannot both hold.
-  const auto gather = [&](port_id s, const std::optional<cond>& first) {
-    (void)a.graph.any_succ(elt_id_of_elt(a, Port{s}), [&](elt_id k, const edge& l) {
+  const auto gather = [&](data_end s, elt_id sk, const std::optional<cond>& first) {
+    (void)a.graph.any_succ(sk, [&](elt_id k, const edge& l) {
       const auto* data = std::get_if<Data>(&l);
       if (data == nullptr) return false;
-      const auto* t = std::get_if<Port>(&a.elts.get(k));
-      if (t == nullptr) return false;
       std::optional<cond> reached;
-      if (const owner* o = owner_of(t->id)) reached = groups[o->group].condition;
+      data_end target{};
+      if (const auto o = owners.find(k.value); o != owners.end()) {
+        target = data_end{o->second.id, &o->second};
+        reached = groups[o->second.group].condition;
+      } else if (const auto* t = std::get_if<Port>(&a.elts.get(k))) {
+        target = data_end{t->id, nullptr};
+      } else {
+        return false;
+      }
       std::optional<cond> c = first;
       for (const std::optional<cond>& other : {data->condition, reached}) {
         if (!other) continue;
         if (!c)
           c = other;
         else if (*c != *other)
-          base_types::internal_error("the data edge from port " + get_port(a, s).port_name +
+          base_types::internal_error("the data edge from port " + get_port(a, s.port).port_name +
                                      " has two different conditions");
       }
       auto [it, fresh] = index.emplace(c, groups.size());
-      if (fresh) groups.push_back({c, {}, {}});
-      groups[it->second].edges.emplace_back(s, t->id);
+      if (fresh) groups.push_back({c, {}, {}, {}});
+      groups[it->second].edges.emplace_back(s, target);
       return false;
     });
   };
-  for (port_id p : ports_by_order(a, Def{d}, direction::In)) gather(p, std::nullopt);
+  for (port_id p : ports_by_order(a, Def{d}, direction::In))
+    gather(data_end{p, nullptr}, elt_id_of_elt(a, Port{p}), std::nullopt);
   for (const auto& [outs, g] : outputs)
-    for (port_id p : outs) gather(p, groups[g].condition);
+    for (const source& p : outs) gather(data_end{p.by->id, p.by}, p.key, groups[g].condition);
+
+  // The names of the instantiated definitions: few, each read once.
+  std::unordered_map<std::int64_t, std::string> def_names;
+  const auto def_name_of = [&](ref_id r) -> const std::string& {
+    const def_id u = reference_def(a, r);
+    auto [it, fresh] = def_names.try_emplace(u.value);
+    if (fresh) it->second = base_types::string_of_qname(get_def(a, u).def_name);
+    return it->second;
+  };
 
   std::string out;
   // A port of the definition by its name, a port of a reference as "ref.port".
-  const auto append_end = [&](port_id p) {
-    if (const owner* o = owner_of(p)) {
-      out += o->ref->ref_name;
+  const auto append_end = [&](const data_end& e) {
+    if (e.by != nullptr) {
+      out += e.by->ref->ref_name;
       out += '.';
+      out += e.by->record->port_name;
+    } else {
+      out += get_port(a, e.port).port_name;
     }
-    out += get_port(a, p).port_name;
   };
   const auto write = [&](const group& g, const char* indent) {
-    for (ref_id r : g.refs) out += string_of_let(a, r, indent);
-    for (ref_id r : g.refs)
-      (void)a.graph.any_succ(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
+    for (std::size_t i = 0; i < g.refs.size(); ++i) append_let(out, a, *g.records[i], def_name_of(g.refs[i]), indent);
+    for (std::size_t i = 0; i < g.refs.size(); ++i)
+      (void)a.graph.any_succ(elt_id_of_elt(a, Ref{g.refs[i]}), [&](elt_id k, const edge& l) {
         if (is_precedence(l))
           if (const auto* next = std::get_if<Ref>(&a.elts.get(k))) {
             out += indent;
-            out += get_ref(a, r).ref_name;
+            out += g.records[i]->ref_name;
             out += " --> ";
             out += get_ref(a, next->id).ref_name;
             out += ";\n";
