@@ -33,6 +33,62 @@ std::string join_strings(const std::vector<std::string>& xs, const char* sep) {
 
 std::string string_of_params(const definition& def) { return join_strings(def.def_params, ", "); }
 
+// Where the printer reads port, reference and element records. Printing a whole algorithm reads each one
+// once or twice, and one pass over each table costs far less than a trie walk per record, so string_of_algo
+// reads the tables into arrays by identifier first; the printers of a single definition look records up.
+class records {
+ public:
+  explicit records(const algorithm& a) : a_(a) {}
+  records(const algorithm& a, bool whole) : a_(a) {
+    if (!whole) return;
+    a.ports.iter([&](port_id i, const port& x) { put(ports_, i.value, &x); });
+    a.refs.iter([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
+    a.elts.iter([&](elt_id i, const graph_elt& x) { put(elts_, i.value, &x); });
+  }
+  [[nodiscard]] const algorithm& model() const { return a_; }
+  [[nodiscard]] const port& get(port_id i) const { return read(ports_, i); }
+  [[nodiscard]] const reference& get(ref_id i) const { return read(refs_, i); }
+  [[nodiscard]] const graph_elt& get(elt_id i) const { return read(elts_, i); }
+  /// The definition that the reference instantiates.
+  [[nodiscard]] def_id def_of(ref_id r) const {
+    if (elts_.empty()) return reference_def(a_, r);
+    std::optional<def_id> found;
+    (void)a_.graph.any_succ(elt_id_of_elt(a_, Ref{r}), [&](elt_id k, const edge& l) {
+      if (is_reference(l))
+        if (const auto* d = std::get_if<Def>(&get(k))) {
+          if (found) base_types::internal_error("reference " + get(r).ref_name + " has several definitions");
+          found = d->id;
+        }
+      return false;
+    });
+    if (!found) base_types::internal_error("reference " + get(r).ref_name + " has no definition");
+    return *found;
+  }
+
+ private:
+  template <class T>
+  static void put(std::vector<const T*>& v, std::int64_t i, const T* x) {
+    const auto k = static_cast<std::size_t>(i);
+    if (k >= v.size()) v.resize(std::max(k + 1, 2 * v.size()), nullptr);
+    v[k] = x;
+  }
+  template <class T, class Id>
+  const T& read(const std::vector<const T*>& v, Id i) const {
+    if (v.empty()) return lookup(i);
+    const auto k = static_cast<std::size_t>(i.value);
+    if (k >= v.size() || v[k] == nullptr) throw Not_found();
+    return *v[k];
+  }
+  const port& lookup(port_id i) const { return get_port(a_, i); }
+  const reference& lookup(ref_id i) const { return get_ref(a_, i); }
+  const graph_elt& lookup(elt_id i) const { return a_.elts.get(i); }
+
+  const algorithm& a_;
+  std::vector<const port*> ports_;
+  std::vector<const reference*> refs_;
+  std::vector<const graph_elt*> elts_;
+};
+
 std::string string_of_options(const algorithm& a, const reference& r) {
   std::vector<std::string> opts;
   if (r.ref_period) opts.push_back("period " + std::to_string(*r.ref_period));
@@ -114,7 +170,10 @@ std::string string_of_let(const algorithm& a, ref_id r, const std::string& inden
   return out;
 }
 
-std::string string_of_function_body(const algorithm& a, def_id d) {
+namespace {
+
+std::string body_text(const records& rs, def_id d) {
+  const algorithm& a = rs.model();
   // A port of the definition (no owner) or of one of its references.
   struct owner;
   struct data_end {
@@ -152,12 +211,12 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
   for (std::size_t g = 0; g < ref_groups; ++g) {
     groups[g].records.reserve(groups[g].refs.size());
     for (ref_id r : groups[g].refs) {
-      const reference* x = &get_ref(a, r);
+      const reference* x = &rs.get(r);
       groups[g].records.push_back(x);
       std::vector<std::pair<std::int64_t, source>> ordered;
       for (port_id p : ports(a, Ref{r})) {
         const elt_id k = elt_id_of_elt(a, Port{p});
-        const port& y = get_port(a, p);
+        const port& y = rs.get(p);
         const owner* o = &owners.try_emplace(k.value, owner{x, g, p, &y}).first->second;
         if (y.port_dir == direction::Out) ordered.emplace_back(y.port_order, source{k, o});
       }
@@ -180,7 +239,7 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
       if (const auto o = owners.find(k.value); o != owners.end()) {
         target = data_end{o->second.id, &o->second};
         reached = groups[o->second.group].condition;
-      } else if (const auto* t = std::get_if<Port>(&a.elts.get(k))) {
+      } else if (const auto* t = std::get_if<Port>(&rs.get(k))) {
         target = data_end{t->id, nullptr};
       } else {
         return false;
@@ -191,7 +250,7 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
         if (!c)
           c = other;
         else if (*c != *other)
-          base_types::internal_error("the data edge from port " + get_port(a, s.port).port_name +
+          base_types::internal_error("the data edge from port " + rs.get(s.port).port_name +
                                      " has two different conditions");
       }
       auto [it, fresh] = index.emplace(c, groups.size());
@@ -208,7 +267,7 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
   // The names of the instantiated definitions: few, each read once.
   std::unordered_map<std::int64_t, std::string> def_names;
   const auto def_name_of = [&](ref_id r) -> const std::string& {
-    const def_id u = reference_def(a, r);
+    const def_id u = rs.def_of(r);
     auto [it, fresh] = def_names.try_emplace(u.value);
     if (fresh) it->second = base_types::string_of_qname(get_def(a, u).def_name);
     return it->second;
@@ -222,7 +281,7 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
       out += '.';
       out += e.by->record->port_name;
     } else {
-      out += get_port(a, e.port).port_name;
+      out += rs.get(e.port).port_name;
     }
   };
   const auto write = [&](const group& g, const char* indent) {
@@ -230,11 +289,11 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
     for (std::size_t i = 0; i < g.refs.size(); ++i)
       (void)a.graph.any_succ(elt_id_of_elt(a, Ref{g.refs[i]}), [&](elt_id k, const edge& l) {
         if (is_precedence(l))
-          if (const auto* next = std::get_if<Ref>(&a.elts.get(k))) {
+          if (const auto* next = std::get_if<Ref>(&rs.get(k))) {
             out += indent;
             out += g.records[i]->ref_name;
             out += " --> ";
-            out += get_ref(a, next->id).ref_name;
+            out += rs.get(next->id).ref_name;
             out += ";\n";
           }
         return false;
@@ -261,8 +320,8 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
       throw Failure(misc::sprintf_string(
           "Definition %s cannot be written: its conditions test the ports %s and %s, a match tests one.",
           base_types::string_of_qname(get_def(a, d).def_name).c_str(),
-          get_port(a, first_cond->condition->port).port_name.c_str(), get_port(a, g.condition->port).port_name.c_str()));
-  out += "  match " + get_port(a, first_cond->condition->port).port_name + " with\n";
+          rs.get(first_cond->condition->port).port_name.c_str(), rs.get(g.condition->port).port_name.c_str()));
+  out += "  match " + rs.get(first_cond->condition->port).port_name + " with\n";
   for (const group& g : groups) {
     if (!g.condition) continue;
     out += "  | " + std::to_string(g.condition->value) + " ->\n";
@@ -271,7 +330,14 @@ std::string string_of_function_body(const algorithm& a, def_id d) {
   return out;
 }
 
-std::string string_of_function_or_delay(const algorithm& a, def_id d, const definition& def) {
+}  // namespace
+
+std::string string_of_function_body(const algorithm& a, def_id d) { return body_text(records(a), d); }
+
+namespace {
+
+std::string function_text(const records& rs, def_id d, const definition& def) {
+  const algorithm& a = rs.model();
   std::string out = def.def_kind == definition_kind::Delay ? "delay " : "function ";
   out += base_types::string_of_qname(def.def_name);
   out += "(" + string_of_params(def) + ") {\n";
@@ -279,9 +345,17 @@ std::string string_of_function_or_delay(const algorithm& a, def_id d, const defi
   if (!ins.empty()) out += "  in: " + string_of_ports(a, ins) + ";\n";
   const std::vector<port_id> outs = ports(a, Def{d}, direction::Out);
   if (!outs.empty()) out += "  out: " + string_of_ports(a, outs) + ";\n";
-  out += string_of_function_body(a, d);
+  out += body_text(rs, d);
   out += "}\n";
   return out;
+}
+
+std::optional<std::string> def_text(const records& rs, def_id d);
+
+}  // namespace
+
+std::string string_of_function_or_delay(const algorithm& a, def_id d, const definition& def) {
+  return function_text(records(a), d, def);
 }
 
 std::string string_of_constant(const algorithm& a, def_id d, const definition& def) {
@@ -296,12 +370,15 @@ std::string string_of_sensor_or_actuator(const algorithm& a, def_id d, const def
          string_of_ports(a, ports(a, Def{d}, sensor ? direction::Out : direction::In)) + " }\n";
 }
 
-std::optional<std::string> string_of_def(const algorithm& a, def_id d) {
+namespace {
+
+std::optional<std::string> def_text(const records& rs, def_id d) {
+  const algorithm& a = rs.model();
   const definition& def = get_def(a, d);
   if (std::holds_alternative<base_types::qualified_name>(def.def_name)) return std::nullopt;
   switch (def.def_kind) {
     case definition_kind::Function:
-    case definition_kind::Delay: return string_of_function_or_delay(a, d, def);
+    case definition_kind::Delay: return function_text(rs, d, def);
     case definition_kind::Constant: return string_of_constant(a, d, def);
     case definition_kind::Sensor:
     case definition_kind::Actuator: return string_of_sensor_or_actuator(a, d, def);
@@ -314,10 +391,15 @@ std::optional<std::string> string_of_def(const algorithm& a, def_id d) {
   base_types::internal_error("unknown definition kind");
 }
 
+}  // namespace
+
+std::optional<std::string> string_of_def(const algorithm& a, def_id d) { return def_text(records(a), d); }
+
 std::string string_of_algo(const algorithm& a) {
+  const records rs(a, true);
   std::string out;
   for (def_id d : sort_defs_by_dep(a, defs(a)))
-    if (auto text = string_of_def(a, d)) out += *text;
+    if (auto text = def_text(rs, d)) out += *text;
   return out;
 }
 
