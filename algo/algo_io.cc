@@ -172,13 +172,56 @@ std::string string_of_let(const algorithm& a, ref_id r, const std::string& inden
 
 namespace {
 
+// Graph node keys to positions, by open addressing: a body registers every port of its references, and a
+// table of nodes would cost an allocation each.
+class node_index {
+ public:
+  static constexpr std::size_t absent = ~std::size_t{0};
+  [[nodiscard]] std::size_t find(std::int64_t k) const {
+    if (slots_.empty()) return absent;
+    for (std::size_t i = start(k);; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i].key == k) return slots_[i].value;
+      if (slots_[i].key == 0) return absent;
+    }
+  }
+  // k (a node key, never 0) is not in the index yet.
+  void insert(std::int64_t k, std::size_t v) {
+    if (2 * (count_ + 1) > slots_.size()) grow();
+    place(k, v);
+    ++count_;
+  }
+
+ private:
+  struct slot {
+    std::int64_t key = 0;
+    std::size_t value = 0;
+  };
+  [[nodiscard]] std::size_t start(std::int64_t k) const {
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(k) * 0x9E3779B97F4A7C15ULL) >> 20) &
+           (slots_.size() - 1);
+  }
+  void place(std::int64_t k, std::size_t v) {
+    std::size_t i = start(k);
+    while (slots_[i].key != 0) i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = slot{k, v};
+  }
+  void grow() {
+    std::vector<slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : 2 * old.size(), slot{});
+    for (const slot& x : old)
+      if (x.key != 0) place(x.key, x.value);
+  }
+  std::vector<slot> slots_;
+  std::size_t count_ = 0;
+};
+
 std::string body_text(const records& rs, def_id d) {
   const algorithm& a = rs.model();
-  // A port of the definition (no owner) or of one of its references.
-  struct owner;
+  // A port of the definition (no owner) or of one of its references (the position of its owner).
+  static constexpr std::size_t no_owner = ~std::size_t{0};
   struct data_end {
     port_id port;
-    const owner* by;
+    std::size_t by;
   };
   struct group {
     std::optional<cond> condition;
@@ -202,29 +245,33 @@ std::string body_text(const records& rs, def_id d) {
     port_id id;
     const algo_types::port* record;
   };
-  std::unordered_map<std::int64_t, owner> owners;  // by node key
+  std::vector<owner> owners;
+  node_index owner_at;  // node key to position in owners
   struct source {
     elt_id key;
-    const owner* by;
+    std::size_t by;
   };
-  std::vector<std::pair<std::vector<source>, std::size_t>> outputs;  // per reference, by order
+  std::vector<source> outputs;  // the output ports of each reference by order, reference after reference
+  std::vector<std::pair<std::int64_t, source>> ordered;
   for (std::size_t g = 0; g < ref_groups; ++g) {
     groups[g].records.reserve(groups[g].refs.size());
     for (ref_id r : groups[g].refs) {
       const reference* x = &rs.get(r);
       groups[g].records.push_back(x);
-      std::vector<std::pair<std::int64_t, source>> ordered;
+      ordered.clear();
       for (port_id p : ports(a, Ref{r})) {
         const elt_id k = elt_id_of_elt(a, Port{p});
         const port& y = rs.get(p);
-        const owner* o = &owners.try_emplace(k.value, owner{x, g, p, &y}).first->second;
+        std::size_t o = owner_at.find(k.value);
+        if (o == node_index::absent) {
+          o = owners.size();
+          owners.push_back(owner{x, g, p, &y});
+          owner_at.insert(k.value, o);
+        }
         if (y.port_dir == direction::Out) ordered.emplace_back(y.port_order, source{k, o});
       }
       std::stable_sort(ordered.begin(), ordered.end(), [](const auto& u, const auto& v) { return u.first < v.first; });
-      std::vector<source> outs;
-      outs.reserve(ordered.size());
-      for (const auto& [order, p] : ordered) outs.push_back(p);
-      outputs.emplace_back(std::move(outs), g);
+      for (const auto& [order, p] : ordered) outputs.push_back(p);
     }
   }
   // Every Data edge leaving s, with the group it belongs to: the first condition known of `first` (the
@@ -236,11 +283,11 @@ std::string body_text(const records& rs, def_id d) {
       if (data == nullptr) return false;
       std::optional<cond> reached;
       data_end target{};
-      if (const auto o = owners.find(k.value); o != owners.end()) {
-        target = data_end{o->second.id, &o->second};
-        reached = groups[o->second.group].condition;
+      if (const std::size_t o = owner_at.find(k.value); o != node_index::absent) {
+        target = data_end{owners[o].id, o};
+        reached = groups[owners[o].group].condition;
       } else if (const auto* t = std::get_if<Port>(&rs.get(k))) {
-        target = data_end{t->id, nullptr};
+        target = data_end{t->id, no_owner};
       } else {
         return false;
       }
@@ -260,9 +307,8 @@ std::string body_text(const records& rs, def_id d) {
     });
   };
   for (port_id p : ports_by_order(a, Def{d}, direction::In))
-    gather(data_end{p, nullptr}, elt_id_of_elt(a, Port{p}), std::nullopt);
-  for (const auto& [outs, g] : outputs)
-    for (const source& p : outs) gather(data_end{p.by->id, p.by}, p.key, groups[g].condition);
+    gather(data_end{p, no_owner}, elt_id_of_elt(a, Port{p}), std::nullopt);
+  for (const source& p : outputs) gather(data_end{owners[p.by].id, p.by}, p.key, groups[owners[p.by].group].condition);
 
   // The names of the instantiated definitions: few, each read once.
   std::unordered_map<std::int64_t, std::string> def_names;
@@ -276,10 +322,10 @@ std::string body_text(const records& rs, def_id d) {
   std::string out;
   // A port of the definition by its name, a port of a reference as "ref.port".
   const auto append_end = [&](const data_end& e) {
-    if (e.by != nullptr) {
-      out += e.by->ref->ref_name;
+    if (e.by != no_owner) {
+      out += owners[e.by].ref->ref_name;
       out += '.';
-      out += e.by->record->port_name;
+      out += owners[e.by].record->port_name;
     } else {
       out += rs.get(e.port).port_name;
     }
