@@ -75,6 +75,40 @@ TEST(AlgoGrammar, WholeFileWithEveryDeclaration) {
             "}\n");
 }
 
+// Parts that the grammar builds separately and puts together later: expressions inside argument lists and
+// options, several string literals, lists inside cases of nested matches, constants' values after sizes
+// and attributes. Each part must land in its own place.
+TEST(AlgoGrammar, NestedPartsLandInTheirPlaces) {
+  EXPECT_EQ(file("constant c() { int[{1, {2}}] x [a=\"1\", b=\"2\"] = |n| - {3}, int y = 4 }\n"
+                 "function f() {\n"
+                 "  let r = g({1, {a, b}}, |n| * 2) [parallel {x} + 1 (i*), s=\"s\", sequence n (o -> i, j=), t=\"t\"];\n"
+                 "  match c with\n"
+                 "  | 0 -> let p = M.h(1) [period 2]; match d with | 5 -> a.o -> b.i, c.i; | 6 -> in: int[k] z;\n"
+                 "  | 1 -> x -> y;\n"
+                 "  let q = h(2);\n"
+                 "}\n"),
+            "constant c() {\n"
+            "  int[{1, {2}}] x [a=\"1\", b=\"2\"] = (|n| - {3})\n"
+            "  int y = 4\n"
+            "}\n"
+            "function f() {\n"
+            "  let r = g({1, {a, b}}, (|n| * 2)) [parallel ({x} + 1) (i*), s=\"s\", sequence n (o -> i, j=), t=\"t\"];\n"
+            "  match c with\n"
+            "  | 0 ->\n"
+            "    let p = M.h(1) [period 2];\n"
+            "    match d with\n"
+            "    | 5 ->\n"
+            "      a.o -> b.i, c.i;\n"
+            "    | 6 ->\n"
+            "      in: int[k] z;\n"
+            "    | 1 ->\n"
+            "      x -> y;\n"
+            "      let q = h(2);\n"
+            "}\n");
+  lexer::lexer l("f({1, 2}, (3))", "");
+  EXPECT_EQ(alt::dump_def_call(parse_def_call(l)), "f({1, 2}, 3)");
+}
+
 TEST(AlgoGrammar, FileEdgeCases) {
   lexer::lexer empty("", "f.alg");
   EXPECT_TRUE(parse_algo_decl(empty).empty());
