@@ -72,6 +72,8 @@ class lexer {
   token main();
   /// The next token as main() reads it, its text viewed rather than copied.
   void next(token_view& tok);
+  /// The text being read, as given: an identifier's text is the input between its positions' offsets.
+  [[nodiscard]] std::string_view input() const;
   /// The position just after the last token read.
   [[nodiscard]] const loc::position& current() const;
   /// Throws the located problem at the current position.

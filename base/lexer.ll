@@ -107,6 +107,7 @@ struct scanner_box {
   yyscan_t scanner = nullptr;
   scan_state state;
   YY_BUFFER_STATE buffer = nullptr;
+  std::string_view input;
 };
 
 std::int64_t int_of_string(const std::string& text) {
@@ -142,6 +143,7 @@ lexer::lexer(std::string_view text, std::string_view file_name) {
   scanner_ = new scanner_box;
   auto* box = static_cast<scanner_box*>(scanner_);
   box->state.cur = loc::position{loc::intern(file_name), 1, 0, 0};
+  box->input = text;
   cvnlex_lex_init_extra(&box->state, &box->scanner);
   box->buffer = cvnlex__scan_bytes(text.data(), static_cast<int>(text.size()), box->scanner);
 }
@@ -153,6 +155,7 @@ lexer::~lexer() {
   delete box;
 }
 
+std::string_view lexer::input() const { return static_cast<scanner_box*>(scanner_)->input; }
 const loc::position& lexer::current() const { return static_cast<scanner_box*>(scanner_)->state.cur; }
 
 void lexer::error(const std::string& message) const { loc::raise_problem({current(), current()}, message); }

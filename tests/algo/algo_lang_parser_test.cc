@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "algo/algo_lang_types.h"
 #include "base/loc.h"
 
@@ -233,6 +235,31 @@ TEST(AlgoGrammar, ExpressionsAndDeclarationsAreLocated) {
   const auto port = std::get<alt::Port_section>(parse_algo_decl(multi).at(0).statements.at(0).desc).ports.at(0);
   EXPECT_EQ(port.where.begin, (loc::position{"f.alg", 2, 15, 21}));
   EXPECT_EQ(port.where.end, (loc::position{"f.alg", 3, 33, 36}));
+}
+
+// Locations far back from the last token read: a definition and a list expression over many lines, after
+// blank lines, with a line end inside a literal.
+TEST(AlgoGrammar, LocationsOverManyLines) {
+  std::string text = "\n\n  function f() {\n  let r = g({1,\n";
+  for (int i = 0; i < 70; ++i) text += i % 3 == 0 ? "\n" : "  2,\n";
+  text += "\n 3}) [a=\"x\ny\"];\n\n}\n  sensor s() { int o }";
+  lexer::lexer lex(text, "f.alg");
+  const auto decls = parse_algo_decl(lex);
+  const auto at = [&](std::size_t offset) {
+    const auto line = static_cast<std::int32_t>(1 + std::count(text.begin(), text.begin() + offset, '\n'));
+    const auto bol = static_cast<std::int32_t>(text.rfind('\n', offset - 1) + 1);
+    return loc::position{"f.alg", line, bol, static_cast<std::int32_t>(offset)};
+  };
+  EXPECT_EQ(decls.at(0).where.begin, at(text.find("function")));
+  EXPECT_EQ(decls.at(0).where.end, at(text.find("}\n  sensor") + 1));
+  const auto& let = decls.at(0).statements.at(0);
+  EXPECT_EQ(let.where.begin, at(text.find("let")));
+  EXPECT_EQ(let.where.end, at(text.find(";") + 1));
+  const auto& list = std::get<alt::Ref_decl>(let.desc).args.at(0);
+  EXPECT_EQ(list.where().begin, at(text.find("{1")));
+  EXPECT_EQ(list.where().end, at(text.find("3}") + 2));
+  EXPECT_EQ(decls.at(1).where.begin, at(text.find("sensor")));
+  EXPECT_EQ(decls.at(1).ports.at(0).where.end, at(text.size() - 2));
 }
 
 TEST(AlgoGrammar, SmallEntries) {
