@@ -262,6 +262,27 @@ TEST(AlgoGrammar, LocationsOverManyLines) {
   EXPECT_EQ(decls.at(1).ports.at(0).where.end, at(text.size() - 2));
 }
 
+// Each kind of statement and port spans from its first token to its last.
+TEST(AlgoGrammar, EveryStatementKindIsLocated) {
+  const std::string text =
+      "function f() { out: ; in: T[2] x [], int y; let r = M.g [abstract]; let q = g(); a.b -> c, d.e; a --> b; "
+      "match c with | 1 -> x -> y; }";
+  lexer::lexer lex(text, "");
+  const auto decls = parse_algo_decl(lex);
+  std::vector<std::string> spans;
+  for (const auto& st : decls.at(0).statements) {
+    const auto b = static_cast<std::size_t>(st.where.begin.offset);
+    spans.push_back(text.substr(b, static_cast<std::size_t>(st.where.end.offset) - b));
+  }
+  EXPECT_EQ(spans, (std::vector<std::string>{"out: ;", "in: T[2] x [], int y;", "let r = M.g [abstract];", "let q = g();",
+                                             "a.b -> c, d.e;", "a --> b;", "match c with | 1 -> x -> y;"}));
+  const auto& ports = std::get<alt::Port_section>(decls.at(0).statements.at(1).desc).ports;
+  EXPECT_EQ(ports.at(0).where.begin.offset, text.find("T["));
+  EXPECT_EQ(ports.at(0).where.end.offset, text.find("[],") + 2);
+  EXPECT_EQ(ports.at(1).where.begin.offset, text.find("int y;"));
+  EXPECT_EQ(ports.at(1).where.end.offset, text.find("y;") + 1);
+}
+
 TEST(AlgoGrammar, SmallEntries) {
   {
     lexer::lexer l("(a, b)", "");
