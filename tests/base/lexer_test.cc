@@ -122,6 +122,7 @@ TEST(CommonLexer, ViewsReadAsCopies) {
   }
   EXPECT_EQ(literals, (std::vector<std::string>{"s\"", "c\n", "t"}));
   EXPECT_EQ(views[1].text, "x1");
+  EXPECT_EQ(lex.input().substr(static_cast<std::size_t>(views[1].where.begin.offset), 2), "x1");
   EXPECT_EQ(views[2].text, "M");
   EXPECT_EQ(views[0].kind, k::Let);
   lexer bad("a \"b", "f.alg");
