@@ -45,6 +45,17 @@ struct token {
   loc::location where;
 };
 
+/// A token whose text is not copied: an identifier's text views the lexer's copy of the input (valid while
+/// the lexer lives), a string or code literal's text the lexer's literal buffer (valid until the next
+/// literal is read). For readers that keep only some of the texts they see.
+struct token_view {
+  token_kind kind = token_kind::Eof;
+  std::string_view text;
+  std::int64_t int_value = 0;
+  double float_value = 0.0;
+  loc::location where;
+};
+
 /// The text of a token kind, as written ("-->", "function", "_action", ...; values by their class).
 [[nodiscard]] const char* string_of_kind(token_kind kind);
 
@@ -59,6 +70,10 @@ class lexer {
 
   /// The next token. Throws loc::Problem on a lexical error, Failure on a number that does not fit.
   token main();
+  /// The next token as main() reads it, its text viewed rather than copied.
+  void next(token_view& tok);
+  /// The text being read, as given: an identifier's text is the input between its positions' offsets.
+  [[nodiscard]] std::string_view input() const;
   /// The position just after the last token read.
   [[nodiscard]] const loc::position& current() const;
   /// Throws the located problem at the current position.

@@ -20,7 +20,7 @@ struct scan_state {
 }  // namespace
 
 #define YY_EXTRA_TYPE scan_state*
-#define YY_DECL int cvnlex_next(yyscan_t yyscanner, cvn::lexer::token& tok)
+#define YY_DECL int cvnlex_next(yyscan_t yyscanner)
 #define YY_USER_ACTION yyextra->cur.offset += yyleng;
 
 namespace {
@@ -107,6 +107,7 @@ struct scanner_box {
   yyscan_t scanner = nullptr;
   scan_state state;
   YY_BUFFER_STATE buffer = nullptr;
+  std::string_view input;
 };
 
 std::int64_t int_of_string(const std::string& text) {
@@ -142,6 +143,7 @@ lexer::lexer(std::string_view text, std::string_view file_name) {
   scanner_ = new scanner_box;
   auto* box = static_cast<scanner_box*>(scanner_);
   box->state.cur = loc::position{loc::intern(file_name), 1, 0, 0};
+  box->input = text;
   cvnlex_lex_init_extra(&box->state, &box->scanner);
   box->buffer = cvnlex__scan_bytes(text.data(), static_cast<int>(text.size()), box->scanner);
 }
@@ -153,6 +155,7 @@ lexer::~lexer() {
   delete box;
 }
 
+std::string_view lexer::input() const { return static_cast<scanner_box*>(scanner_)->input; }
 const loc::position& lexer::current() const { return static_cast<scanner_box*>(scanner_)->state.cur; }
 
 void lexer::error(const std::string& message) const { loc::raise_problem({current(), current()}, message); }
@@ -160,7 +163,7 @@ void lexer::error(const std::string& message) const { loc::raise_problem({curren
 token lexer::main() {
   auto* box = static_cast<scanner_box*>(scanner_);
   token tok;
-  const int kind = cvnlex_next(box->scanner, tok);
+  const int kind = cvnlex_next(box->scanner);
   const char* text = cvnlex_get_text(box->scanner);
   const std::size_t length = static_cast<std::size_t>(cvnlex_get_leng(box->scanner));
   if (kind == -1) error(misc::sprintf_string("Invalid character %s", std::string(text, length).c_str()));
@@ -193,6 +196,40 @@ token lexer::main() {
   return tok;
 }
 
+void lexer::next(token_view& tok) {
+  auto* box = static_cast<scanner_box*>(scanner_);
+  const int kind = cvnlex_next(box->scanner);
+  const char* text = cvnlex_get_text(box->scanner);
+  const std::size_t length = static_cast<std::size_t>(cvnlex_get_leng(box->scanner));
+  if (kind == -1) error(misc::sprintf_string("Invalid character %s", std::string(text, length).c_str()));
+  if (kind == -2) error("String not terminated.");
+  if (kind == -3) error("Code not terminated.");
+  tok.kind = static_cast<token_kind>(kind);
+  tok.where.end = box->state.cur;
+  tok.where.begin = box->state.cur;
+  switch (tok.kind) {
+    case token_kind::String:
+    case token_kind::Code:
+      tok.where.begin = box->state.start;
+      tok.text = box->state.buffer;
+      return;
+    case token_kind::Eof:
+      tok.text = {};
+      return;
+    default:
+      break;
+  }
+  tok.where.begin.offset -= static_cast<std::int32_t>(length);
+  tok.text = {};
+  if (tok.kind == token_kind::Int) {
+    tok.int_value = int_of_string(std::string(text, length));
+  } else if (tok.kind == token_kind::Float) {
+    tok.float_value = std::strtod(std::string(text, length).c_str(), nullptr);
+  } else if (tok.kind == token_kind::Lident || tok.kind == token_kind::Uident) {
+    tok.text = std::string_view(text, length);
+    if (const int k = keyword_index(tok.text); k >= 0) tok.kind = static_cast<token_kind>(k);
+  }
+}
 bool is_keyword(std::string_view text) { return keyword_index(text) >= 0; }
 
 const char* string_of_kind(token_kind kind) {

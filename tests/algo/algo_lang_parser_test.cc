@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "algo/algo_lang_types.h"
 #include "base/loc.h"
 
@@ -73,6 +75,40 @@ TEST(AlgoGrammar, WholeFileWithEveryDeclaration) {
             "}\n"
             "delay d() {\n"
             "}\n");
+}
+
+// Parts that the grammar builds separately and puts together later: expressions inside argument lists and
+// options, several string literals, lists inside cases of nested matches, constants' values after sizes
+// and attributes. Each part must land in its own place.
+TEST(AlgoGrammar, NestedPartsLandInTheirPlaces) {
+  EXPECT_EQ(file("constant c() { int[{1, {2}}] x [a=\"1\", b=\"2\"] = |n| - {3}, int y = 4 }\n"
+                 "function f() {\n"
+                 "  let r = g({1, {a, b}}, |n| * 2) [parallel {x} + 1 (i*), s=\"s\", sequence n (o -> i, j=), t=\"t\"];\n"
+                 "  match c with\n"
+                 "  | 0 -> let p = M.h(1) [period 2]; match d with | 5 -> a.o -> b.i, c.i; | 6 -> in: int[k] z;\n"
+                 "  | 1 -> x -> y;\n"
+                 "  let q = h(2);\n"
+                 "}\n"),
+            "constant c() {\n"
+            "  int[{1, {2}}] x [a=\"1\", b=\"2\"] = (|n| - {3})\n"
+            "  int y = 4\n"
+            "}\n"
+            "function f() {\n"
+            "  let r = g({1, {a, b}}, (|n| * 2)) [parallel ({x} + 1) (i*), s=\"s\", sequence n (o -> i, j=), t=\"t\"];\n"
+            "  match c with\n"
+            "  | 0 ->\n"
+            "    let p = M.h(1) [period 2];\n"
+            "    match d with\n"
+            "    | 5 ->\n"
+            "      a.o -> b.i, c.i;\n"
+            "    | 6 ->\n"
+            "      in: int[k] z;\n"
+            "    | 1 ->\n"
+            "      x -> y;\n"
+            "      let q = h(2);\n"
+            "}\n");
+  lexer::lexer l("f({1, 2}, (3))", "");
+  EXPECT_EQ(alt::dump_def_call(parse_def_call(l)), "f({1, 2}, 3)");
 }
 
 TEST(AlgoGrammar, FileEdgeCases) {
@@ -199,6 +235,52 @@ TEST(AlgoGrammar, ExpressionsAndDeclarationsAreLocated) {
   const auto port = std::get<alt::Port_section>(parse_algo_decl(multi).at(0).statements.at(0).desc).ports.at(0);
   EXPECT_EQ(port.where.begin, (loc::position{"f.alg", 2, 15, 21}));
   EXPECT_EQ(port.where.end, (loc::position{"f.alg", 3, 33, 36}));
+}
+
+// Locations far back from the last token read: a definition and a list expression over many lines, after
+// blank lines, with a line end inside a literal.
+TEST(AlgoGrammar, LocationsOverManyLines) {
+  std::string text = "\n\n  function f() {\n  let r = g({1,\n";
+  for (int i = 0; i < 70; ++i) text += i % 3 == 0 ? "\n" : "  2,\n";
+  text += "\n 3}) [a=\"x\ny\"];\n\n}\n  sensor s() { int o }";
+  lexer::lexer lex(text, "f.alg");
+  const auto decls = parse_algo_decl(lex);
+  const auto at = [&](std::size_t offset) {
+    const auto line = static_cast<std::int32_t>(1 + std::count(text.begin(), text.begin() + offset, '\n'));
+    const auto bol = static_cast<std::int32_t>(text.rfind('\n', offset - 1) + 1);
+    return loc::position{"f.alg", line, bol, static_cast<std::int32_t>(offset)};
+  };
+  EXPECT_EQ(decls.at(0).where.begin, at(text.find("function")));
+  EXPECT_EQ(decls.at(0).where.end, at(text.find("}\n  sensor") + 1));
+  const auto& let = decls.at(0).statements.at(0);
+  EXPECT_EQ(let.where.begin, at(text.find("let")));
+  EXPECT_EQ(let.where.end, at(text.find(";") + 1));
+  const auto& list = std::get<alt::Ref_decl>(let.desc).args.at(0);
+  EXPECT_EQ(list.where().begin, at(text.find("{1")));
+  EXPECT_EQ(list.where().end, at(text.find("3}") + 2));
+  EXPECT_EQ(decls.at(1).where.begin, at(text.find("sensor")));
+  EXPECT_EQ(decls.at(1).ports.at(0).where.end, at(text.size() - 2));
+}
+
+// Each kind of statement and port spans from its first token to its last.
+TEST(AlgoGrammar, EveryStatementKindIsLocated) {
+  const std::string text =
+      "function f() { out: ; in: T[2] x [], int y; let r = M.g [abstract]; let q = g(); a.b -> c, d.e; a --> b; "
+      "match c with | 1 -> x -> y; }";
+  lexer::lexer lex(text, "");
+  const auto decls = parse_algo_decl(lex);
+  std::vector<std::string> spans;
+  for (const auto& st : decls.at(0).statements) {
+    const auto b = static_cast<std::size_t>(st.where.begin.offset);
+    spans.push_back(text.substr(b, static_cast<std::size_t>(st.where.end.offset) - b));
+  }
+  EXPECT_EQ(spans, (std::vector<std::string>{"out: ;", "in: T[2] x [], int y;", "let r = M.g [abstract];", "let q = g();",
+                                             "a.b -> c, d.e;", "a --> b;", "match c with | 1 -> x -> y;"}));
+  const auto& ports = std::get<alt::Port_section>(decls.at(0).statements.at(1).desc).ports;
+  EXPECT_EQ(ports.at(0).where.begin.offset, text.find("T["));
+  EXPECT_EQ(ports.at(0).where.end.offset, text.find("[],") + 2);
+  EXPECT_EQ(ports.at(1).where.begin.offset, text.find("int y;"));
+  EXPECT_EQ(ports.at(1).where.end.offset, text.find("y;") + 1);
 }
 
 TEST(AlgoGrammar, SmallEntries) {

@@ -95,6 +95,42 @@ TEST(CommonLexer, LexicalErrors) {
   EXPECT_EQ(all("-4611686018427387904")[0].int_value, -4611686018427387904LL);
 }
 
+// next() reads what main() reads; its identifier texts stay valid while the lexer lives, a literal's until the
+// next literal.
+TEST(CommonLexer, ViewsReadAsCopies) {
+  const char* text = "Let x1 M \"s\\\"\" -7 2.5 <{c\n}> --> y\n \"t\" z";
+  const auto copies = all(text);
+  lexer lex(text, "f.alg");
+  std::vector<token_view> views;
+  std::vector<std::string> literals;
+  for (;;) {
+    token_view v;
+    lex.next(v);
+    if (v.kind == k::String || v.kind == k::Code) literals.emplace_back(v.text);
+    views.push_back(v);
+    if (v.kind == k::Eof) break;
+  }
+  ASSERT_EQ(views.size(), copies.size());
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    EXPECT_EQ(views[i].kind, copies[i].kind) << i;
+    EXPECT_EQ(views[i].where, copies[i].where) << i;
+    EXPECT_EQ(views[i].int_value, copies[i].int_value) << i;
+    EXPECT_EQ(views[i].float_value, copies[i].float_value) << i;
+    if (copies[i].kind != k::String && copies[i].kind != k::Code) {
+      EXPECT_EQ(views[i].text, copies[i].text) << i;
+    }
+  }
+  EXPECT_EQ(literals, (std::vector<std::string>{"s\"", "c\n", "t"}));
+  EXPECT_EQ(views[1].text, "x1");
+  EXPECT_EQ(lex.input().substr(static_cast<std::size_t>(views[1].where.begin.offset), 2), "x1");
+  EXPECT_EQ(views[2].text, "M");
+  EXPECT_EQ(views[0].kind, k::Let);
+  lexer bad("a \"b", "f.alg");
+  token_view v;
+  bad.next(v);
+  EXPECT_THROW(bad.next(v), loc::Problem);
+}
+
 TEST(QualifiedNames, Entries) {
   using base_types::qualified_name;
   using base_types::simple_name;
