@@ -10,7 +10,9 @@
 // place.
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <limits>
 #include <new>
 #include <optional>
@@ -24,7 +26,9 @@
 
 #include "base/base_types.h"
 #include "base/pmap.h"
+#include "base/radix.h"
 #include "base/rc.h"
+#include "base/tmap.h"
 
 namespace cvn::graph {
 
@@ -42,6 +46,80 @@ struct map_node_table {
   template <class V>
   using map = pmap<K, V, KeyCompare>;
 };
+
+/// How a key type maps onto unsigned 64-bit words in the same order as std::less (so that a radix trie
+/// visits keys in ascending order); `enabled` is false for keys that do not.
+template <class K, class = void>
+struct key_bits {
+  static constexpr bool enabled = false;
+};
+template <class K>
+struct key_bits<K, std::enable_if_t<std::is_integral_v<K> && sizeof(K) <= sizeof(std::uint64_t)>> {
+  static constexpr bool enabled = true;
+  static std::uint64_t to(K k) {
+    if constexpr (std::is_signed_v<K>)
+      return static_cast<std::uint64_t>(static_cast<std::int64_t>(k)) ^ (std::uint64_t{1} << 63);
+    else
+      return static_cast<std::uint64_t>(k);
+  }
+  static K from(std::uint64_t b) {
+    if constexpr (std::is_signed_v<K>)
+      return static_cast<K>(static_cast<std::int64_t>(b ^ (std::uint64_t{1} << 63)));
+    else
+      return static_cast<K>(b);
+  }
+};
+template <class Tag>
+struct key_bits<tmap::ident<Tag>> {
+  static constexpr bool enabled = true;
+  static std::uint64_t to(tmap::ident<Tag> k) { return key_bits<std::int64_t>::to(k.value); }
+  static tmap::ident<Tag> from(std::uint64_t b) { return tmap::ident<Tag>{key_bits<std::int64_t>::from(b)}; }
+};
+
+/// Node table on a big-endian radix trie (base/radix.h), for keys that key_bits maps to words: a lookup
+/// visits a handful of nodes where a balanced tree visits one per halving. Visits keep ascending key order.
+template <class K>
+struct trie_node_table {
+  static_assert(key_bits<K>::enabled);
+  using key = K;
+  using key_compare = std::less<K>;
+  template <class V>
+  class map {
+    using bits = key_bits<K>;
+
+   public:
+    [[nodiscard]] std::size_t size() const { return trie_.size(); }
+    [[nodiscard]] bool empty() const { return trie_.empty(); }
+    [[nodiscard]] const V* find(const K& k) const { return trie_.find(bits::to(k)); }
+    [[nodiscard]] bool contains(const K& k) const { return trie_.contains(bits::to(k)); }
+    template <class F>
+    [[nodiscard]] map update(const K& k, F&& f) && {
+      trie_ = std::move(trie_).update(bits::to(k), std::forward<F>(f));
+      return std::move(*this);
+    }
+    [[nodiscard]] map remove(const K& k) && {
+      trie_ = std::move(trie_).remove(bits::to(k));
+      return std::move(*this);
+    }
+    template <class F>
+    void for_each(F&& f) const {
+      trie_.for_each([&](std::uint64_t b, const V& v) { f(bits::from(b), v); });
+    }
+    template <class F>
+    void for_each_desc(F&& f) const {
+      trie_.for_each_desc([&](std::uint64_t b, const V& v) { f(bits::from(b), v); });
+    }
+    [[nodiscard]] bool invariants_hold() const { return trie_.invariants_hold(); }
+
+   private:
+    radix_map<V> trie_;
+  };
+};
+
+/// The node table Make_with_map uses: the trie when the key maps to words in std::less order, else the map.
+template <class K, class KeyCompare>
+using default_node_table = std::conditional_t<key_bits<K>::enabled && std::is_same_v<KeyCompare, std::less<K>>,
+                                              trie_node_table<K>, map_node_table<K, KeyCompare>>;
 
 /// The graph operations over a node-table implementation and an edge-label order.
 template <class Table, class L, class LabelCompare = std::less<L>>
@@ -65,13 +143,61 @@ class Make {
   using edge_describer = std::function<std::pair<std::string, attrs>(const L&)>;
 
  private:
-  using end = std::pair<key, L>;
+  // Labels. A small trivially copyable label is stored in each edge entry as it is. Any other is interned in
+  // a pool shared by every version derived from one graph, and entries hold its index: the pool only grows
+  // (an older version never sees the indices that newer ones added), equal labels (under LabelCompare)
+  // share one index, and a deque keeps every label at its place while the pool grows.
+  static constexpr bool pooled = !(std::is_trivially_copyable_v<L> && sizeof(L) <= sizeof(std::uint64_t));
+  using label_id = std::conditional_t<pooled, std::uint32_t, L>;
+  using label_id_compare = std::conditional_t<pooled, std::less<std::uint32_t>, LabelCompare>;
+  struct label_pool {
+    std::uint32_t refs = 1;
+    std::deque<L> labels;
+    std::map<L, std::uint32_t, LabelCompare> index;
+  };
+  using pool_ptr = rc::ptr<label_pool>;
+  // The index of l, added to the pool when new.
+  label_id intern(const L& l) {
+    if constexpr (pooled) {
+      if (!pool_) pool_ = pool_ptr(rc::create<label_pool>());
+      label_pool& p = *pool_;
+      auto it = p.index.lower_bound(l);
+      if (it != p.index.end() && !LabelCompare{}(l, it->first)) return it->second;
+      if (p.labels.size() >= std::numeric_limits<std::uint32_t>::max())
+        base_types::internal_error("graph: too many distinct edge labels");
+      const auto id = static_cast<std::uint32_t>(p.labels.size());
+      p.labels.push_back(l);
+      p.index.emplace_hint(it, l, id);
+      return id;
+    } else {
+      return l;
+    }
+  }
+  // The index of l when some edge of this pool's graphs ever carried it.
+  [[nodiscard]] std::optional<label_id> find_label(const L& l) const {
+    if constexpr (pooled) {
+      if (!pool_) return std::nullopt;
+      auto it = pool_->index.find(l);
+      if (it == pool_->index.end()) return std::nullopt;
+      return it->second;
+    } else {
+      return l;
+    }
+  }
+  [[nodiscard]] const L& label_of(const label_id& id) const {
+    if constexpr (pooled)
+      return pool_->labels[id];
+    else
+      return id;
+  }
+
+  using end = std::pair<key, label_id>;
   // Orders (other end, label) pairs; a bare key probes every pair with that end.
   struct end_compare {
     bool operator()(const end& a, const end& b) const {
       if (key_compare{}(a.first, b.first)) return true;
       if (key_compare{}(b.first, a.first)) return false;
-      return LabelCompare{}(a.second, b.second);
+      return label_id_compare{}(a.second, b.second);
     }
     bool operator()(const end& a, const key& b) const { return key_compare{}(a.first, b); }
     bool operator()(const key& a, const end& b) const { return key_compare{}(a, b.first); }
@@ -86,10 +212,11 @@ class Make {
   };
   struct small_block {
     std::uint32_t refs = 1;
-    std::uint32_t count = 0;
-    std::uint32_t capacity = 0;
-    static constexpr std::size_t offset = (sizeof(std::uint32_t) * 3 + alignof(edge_entry) - 1) /
-                                          alignof(edge_entry) * alignof(edge_entry);
+    std::uint16_t count = 0;
+    std::uint16_t capacity = 0;
+    static constexpr std::size_t offset =
+        (sizeof(std::uint32_t) + sizeof(std::uint16_t) * 2 + alignof(edge_entry) - 1) / alignof(edge_entry) *
+        alignof(edge_entry);
     edge_entry* items() { return std::launder(reinterpret_cast<edge_entry*>(reinterpret_cast<char*>(this) + offset)); }
     const edge_entry* items() const {
       return std::launder(reinterpret_cast<const edge_entry*>(reinterpret_cast<const char*>(this) + offset));
@@ -99,7 +226,7 @@ class Make {
     static small_block* make(std::uint32_t capacity, const small_block* from, std::uint32_t skip) {
       static_assert(alignof(edge_entry) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
       void* m = ::operator new(bytes(capacity));
-      small_block* r = ::new (m) small_block{1, 0, capacity};
+      small_block* r = ::new (m) small_block{1, 0, static_cast<std::uint16_t>(capacity)};
       try {
         if (from != nullptr)
           for (std::uint32_t i = 0; i < from->count; ++i)
@@ -156,7 +283,7 @@ class Make {
           if (same_end(s->items()[i].e, e)) return true;
       return false;
     }
-    void link(const key& other, const L& l, std::uint64_t stamp) {
+    void link(const key& other, const label_id& l, std::uint64_t stamp) {
       big_block* b = big();
       if (b == nullptr && size() < small_max) {
         small_block* s = small();
@@ -252,12 +379,6 @@ class Make {
           if (f(s->items()[i].e)) return true;
       return false;
     }
-    [[nodiscard]] edge_list newest_first() const {
-      edge_list out;
-      out.reserve(size());
-      for_each_newest([&](std::uint64_t, const end& e) { out.push_back(e); });
-      return out;
-    }
 
    private:
     static constexpr std::uintptr_t big_tag = 1;
@@ -325,12 +446,24 @@ class Make {
   /// The number of edges leaving / entering a node.
   [[nodiscard]] std::size_t succ_count(const key& a) const { return count_of(a, out_); }
   [[nodiscard]] std::size_t pred_count(const key& b) const { return count_of(b, in()); }
+  /// The number of distinct labels interned in the pool this graph shares with its relatives (0 when labels
+  /// are stored in the edges themselves); for the tests.
+  [[nodiscard]] std::size_t label_pool_size() const {
+    if constexpr (pooled)
+      return pool_ ? pool_->labels.size() : 0;
+    else
+      return 0;
+  }
+  /// Structural validity of the node table; for the tests.
+  [[nodiscard]] bool table_invariants_hold() const { return table_.invariants_hold(); }
   /// True when n is a key of either table.
   [[nodiscard]] bool mem_node(const key& n) const { return table_.contains(n); }
   /// True when the edge from a to b labelled l (or an equal label) exists.
   [[nodiscard]] bool mem_edge(const key& a, const key& b, const L& l) const {
     const entry* x = table_.find(a);
-    return x != nullptr && x->side[out_].contains(end{b, l});
+    if (x == nullptr) return false;
+    const std::optional<label_id> id = find_label(l);
+    return id && x->side[out_].contains(end{b, *id});
   }
 
   /// The graph with the edge from a to b labelled l; the same graph when the edge exists.
@@ -338,8 +471,9 @@ class Make {
     if (mem_edge(a, b, l)) return *this;  // no path copied for nothing
     return Make(*this).add(a, b, l);
   }
-  [[nodiscard]] Make add(const key& a, const key& b, const L& l) && {
+  [[nodiscard]] Make add(const key& a, const key& b, const L& label) && {
     // The edge test rides on the update of a's successors; both ends become keys of both tables.
+    const label_id l = intern(label);
     const std::uint64_t stamp = next_stamp_;
     const int s = out_, p = in();
     bool fresh = false;
@@ -367,11 +501,11 @@ class Make {
   }
   template <class P>
   [[nodiscard]] Make rem(const key& a, const key& b, P&& p) && {
-    std::vector<std::pair<L, std::uint64_t>> gone;
+    std::vector<std::pair<label_id, std::uint64_t>> gone;
     const int s = out_, q = in();
     if (const entry* x = table_.find(a))
       x->side[s].for_each_to(b, [&](const end& e, std::uint64_t stamp) {
-        if (p(e.second)) gone.emplace_back(e.second, stamp);
+        if (p(label_of(e.second))) gone.emplace_back(e.second, stamp);
       });
     table_ = std::move(table_).update(a, [&](entry& x) {
       x.listed[s] = true;
@@ -421,7 +555,7 @@ class Make {
   void iter_succ(F&& f) const {
     const int s = out_;
     table_.for_each([&](const key& k, const entry& x) {
-      if (x.listed[s]) f(k, x.side[s].newest_first());
+      if (x.listed[s]) f(k, newest_first(x.side[s]));
     });
   }
   /// The same with predecessor lists.
@@ -429,7 +563,7 @@ class Make {
   void iter_pred(F&& f) const {
     const int p = in();
     table_.for_each([&](const key& k, const entry& x) {
-      if (x.listed[p]) f(k, x.side[p].newest_first());
+      if (x.listed[p]) f(k, newest_first(x.side[p]));
     });
   }
   /// The keys of the successor table, ascending.
@@ -464,7 +598,7 @@ class Make {
         const std::string target = write_node(e.first);
         attrs edge_attrs;
         if (describe_edge) {
-          auto [text, more] = describe_edge(e.second);
+          auto [text, more] = describe_edge(label_of(e.second));
           edge_attrs.emplace_back("label", text);
           edge_attrs.insert(edge_attrs.end(), more.begin(), more.end());
         }
@@ -562,16 +696,22 @@ class Make {
   }
 
  private:
+  [[nodiscard]] edge_list newest_first(const adjacency& a) const {
+    edge_list out;
+    out.reserve(a.size());
+    a.for_each_newest([&](std::uint64_t, const end& e) { out.emplace_back(e.first, label_of(e.second)); });
+    return out;
+  }
   // The side of the entries that holds predecessors (out_ holds successors).
   [[nodiscard]] int in() const { return 1 - out_; }
   [[nodiscard]] edge_list list_of(const key& n, int side) const {
     const entry* x = table_.find(n);
-    return x != nullptr ? x->side[side].newest_first() : edge_list{};
+    return x != nullptr ? newest_first(x->side[side]) : edge_list{};
   }
   template <class F>
   bool any_of_side(const key& n, int side, F& f) const {
     const entry* x = table_.find(n);
-    return x != nullptr && x->side[side].any_newest([&](const end& e) { return f(e.first, e.second); });
+    return x != nullptr && x->side[side].any_newest([&](const end& e) { return f(e.first, label_of(e.second)); });
   }
   [[nodiscard]] std::size_t count_of(const key& n, int side) const {
     const entry* x = table_.find(n);
@@ -607,12 +747,16 @@ class Make {
   }
 
   node_table table_;
+  pool_ptr pool_;  // null until the first label is interned; shared by the versions derived from this one
   std::uint64_t next_stamp_ = 0;
   int out_ = 0;  // the side of the entries that holds successors; `reverse` flips it
 };
 
 /// The graph over an ordered map of node keys.
 template <class K, class L, class KeyCompare = std::less<K>, class LabelCompare = std::less<L>>
-using Make_with_map = Make<map_node_table<K, KeyCompare>, L, LabelCompare>;
+using Make_with_map = Make<default_node_table<K, KeyCompare>, L, LabelCompare>;
+/// The same over the persistent ordered map whatever the key (the node table of earlier versions).
+template <class K, class L, class KeyCompare = std::less<K>, class LabelCompare = std::less<L>>
+using Make_with_ordered_map = Make<map_node_table<K, KeyCompare>, L, LabelCompare>;
 
 }  // namespace cvn::graph
