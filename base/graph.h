@@ -8,6 +8,12 @@
 // label) to stamp, so that adding, removing and testing an edge never scans the node's edges, and stamp to
 // (other end, label). Stamps grow along the versions of one graph; a kept edge keeps its stamp, hence its
 // place.
+//
+// Edges hold their labels by index into a pool that every version derived from one graph shares (labels
+// are values and few distinct ones exist), unless a label is a small trivially copyable value, held as is.
+// The pool only grows: a version never holds an index that was added after it, so sharing it changes no
+// version. Keys that map to machine words in their own order (integers, table identifiers) get a node table
+// on a radix trie (a few nodes per lookup); others get the ordered map. Both visit keys in ascending order.
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -163,7 +169,7 @@ class Make {
       label_pool& p = *pool_;
       auto it = p.index.lower_bound(l);
       if (it != p.index.end() && !LabelCompare{}(l, it->first)) return it->second;
-      if (p.labels.size() >= std::numeric_limits<std::uint32_t>::max())
+      if (p.labels.size() >= (std::size_t{1} << label_bits))
         base_types::internal_error("graph: too many distinct edge labels");
       const auto id = static_cast<std::uint32_t>(p.labels.size());
       p.labels.push_back(l);
@@ -206,10 +212,30 @@ class Make {
   // a few entries beats any lookup); past small_max edges the node switches to the two maps, which never
   // scan. Both stores are shared between versions and copied only when a shared one is written.
   static constexpr std::uint32_t small_max = 8;
-  struct edge_entry {
-    std::uint64_t stamp;
-    end e;
+  // An edge of a small block. With pooled labels, the stamp and the label index share one word (stamp_bits
+  // and label_bits bits), so that an entry is a word and a key.
+  static constexpr unsigned label_bits = 24;
+  static constexpr unsigned stamp_bits = 64 - label_bits;
+  struct plain_entry {
+    std::uint64_t stamp_;
+    end e_;
+    plain_entry(std::uint64_t stamp, const end& e) : stamp_(stamp), e_(e) {}
+    [[nodiscard]] std::uint64_t stamp() const { return stamp_; }
+    [[nodiscard]] const end& e() const { return e_; }
+    [[nodiscard]] const key& other() const { return e_.first; }
   };
+  struct packed_entry {
+    std::uint64_t word_;
+    key other_;
+    packed_entry(std::uint64_t stamp, const end& e)
+        : word_(stamp << label_bits | static_cast<std::uint64_t>(e.second)), other_(e.first) {}
+    [[nodiscard]] std::uint64_t stamp() const { return word_ >> label_bits; }
+    [[nodiscard]] end e() const {
+      return end{other_, static_cast<label_id>(word_ & ((std::uint64_t{1} << label_bits) - 1))};
+    }
+    [[nodiscard]] const key& other() const { return other_; }
+  };
+  using edge_entry = std::conditional_t<pooled, packed_entry, plain_entry>;
   struct small_block {
     std::uint32_t refs = 1;
     std::uint16_t count = 0;
@@ -280,7 +306,7 @@ class Make {
       if (const big_block* b = big()) return b->stamps.contains(e);
       if (const small_block* s = small())
         for (std::uint32_t i = 0; i < s->count; ++i)
-          if (same_end(s->items()[i].e, e)) return true;
+          if (same_end(s->items()[i].e(), e)) return true;
       return false;
     }
     void link(const key& other, const label_id& l, std::uint64_t stamp) {
@@ -293,7 +319,7 @@ class Make {
           set_small(small_block::make(capacity, s, n));
           s = small();
         }
-        ::new (s->items() + n) edge_entry{stamp, end{other, l}};
+        ::new (s->items() + n) edge_entry(stamp, end{other, l});
         ++s->count;
         return;
       }
@@ -302,8 +328,8 @@ class Make {
         const small_block* s = small();
         for (std::uint32_t i = 0; i < s->count; ++i) {
           const edge_entry& x = s->items()[i];
-          fresh->stamps = std::move(fresh->stamps).add(x.e, x.stamp);
-          fresh->ends = std::move(fresh->ends).add(x.stamp, x.e);
+          fresh->stamps = std::move(fresh->stamps).add(x.e(), x.stamp());
+          fresh->ends = std::move(fresh->ends).add(x.stamp(), x.e());
         }
         set_big(take(std::move(fresh)));
       } else if (b->refs != 1) {
@@ -324,7 +350,7 @@ class Make {
       small_block* s = small();
       if (s == nullptr) return;
       std::uint32_t i = 0;
-      while (i < s->count && s->items()[i].stamp != stamp) ++i;
+      while (i < s->count && s->items()[i].stamp() != stamp) ++i;
       if (i == s->count) return;
       if (s->refs != 1) {
         set_small(small_block::make(s->capacity, s, i));
@@ -341,7 +367,7 @@ class Make {
       if (const big_block* b = big())
         b->ends.for_each(f);
       else if (const small_block* s = small())
-        for (std::uint32_t i = 0; i < s->count; ++i) f(s->items()[i].stamp, s->items()[i].e);
+        for (std::uint32_t i = 0; i < s->count; ++i) f(s->items()[i].stamp(), s->items()[i].e());
     }
     // f(stamp, end) over the edges, newest first.
     template <class F>
@@ -349,7 +375,7 @@ class Make {
       if (const big_block* b = big())
         b->ends.for_each_desc(f);
       else if (const small_block* s = small())
-        for (std::uint32_t i = s->count; i-- > 0;) f(s->items()[i].stamp, s->items()[i].e);
+        for (std::uint32_t i = s->count; i-- > 0;) f(s->items()[i].stamp(), s->items()[i].e());
     }
     // f(end, stamp) over the edges whose other end is k.
     template <class F>
@@ -361,7 +387,7 @@ class Make {
       if (const small_block* s = small())
         for (std::uint32_t i = 0; i < s->count; ++i) {
           const edge_entry& x = s->items()[i];
-          if (!key_compare{}(x.e.first, k) && !key_compare{}(k, x.e.first)) f(x.e, x.stamp);
+          if (!key_compare{}(x.other(), k) && !key_compare{}(k, x.other())) f(x.e(), x.stamp());
         }
     }
     // f(end) over the edges, newest first, until it returns true; true when it did.
@@ -376,7 +402,7 @@ class Make {
       }
       if (const small_block* s = small())
         for (std::uint32_t i = s->count; i-- > 0;)
-          if (f(s->items()[i].e)) return true;
+          if (f(s->items()[i].e())) return true;
       return false;
     }
 
@@ -475,6 +501,7 @@ class Make {
     // The edge test rides on the update of a's successors; both ends become keys of both tables.
     const label_id l = intern(label);
     const std::uint64_t stamp = next_stamp_;
+    if (pooled && stamp >= (std::uint64_t{1} << stamp_bits)) base_types::internal_error("graph: too many edge insertions");
     const int s = out_, p = in();
     bool fresh = false;
     table_ = std::move(table_).update(a, [&](entry& x) {
