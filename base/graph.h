@@ -273,9 +273,21 @@ class Make {
       ::operator delete(static_cast<void*>(p), n);
     }
   };
+  // The two maps of a node with many edges hold edge entries as keys and nothing as values: one ordered by
+  // (other end, label), ignoring the stamp, so that a probe built with any stamp finds an edge; one ordered
+  // by stamp.
+  struct nothing {};
+  struct by_end {
+    bool operator()(const edge_entry& a, const edge_entry& b) const { return end_compare{}(a.e(), b.e()); }
+    bool operator()(const edge_entry& a, const key& b) const { return key_compare{}(a.other(), b); }
+    bool operator()(const key& a, const edge_entry& b) const { return key_compare{}(a, b.other()); }
+  };
+  struct by_stamp {
+    bool operator()(const edge_entry& a, const edge_entry& b) const { return a.stamp() < b.stamp(); }
+  };
   struct big_block {
-    pmap<end, std::uint64_t, end_compare> stamps;
-    pmap<std::uint64_t, end> ends;
+    pmap<edge_entry, nothing, by_end> stamps;
+    pmap<edge_entry, nothing, by_stamp> ends;
     std::uint32_t refs = 1;
   };
   static bool same_end(const end& a, const end& b) { return !end_compare{}(a, b) && !end_compare{}(b, a); }
@@ -303,7 +315,7 @@ class Make {
     }
     [[nodiscard]] bool empty() const { return size() == 0; }
     [[nodiscard]] bool contains(const end& e) const {
-      if (const big_block* b = big()) return b->stamps.contains(e);
+      if (const big_block* b = big()) return b->stamps.contains(edge_entry(0, e));
       if (const small_block* s = small())
         for (std::uint32_t i = 0; i < s->count; ++i)
           if (same_end(s->items()[i].e(), e)) return true;
@@ -328,23 +340,25 @@ class Make {
         const small_block* s = small();
         for (std::uint32_t i = 0; i < s->count; ++i) {
           const edge_entry& x = s->items()[i];
-          fresh->stamps = std::move(fresh->stamps).add(x.e(), x.stamp());
-          fresh->ends = std::move(fresh->ends).add(x.stamp(), x.e());
+          fresh->stamps = std::move(fresh->stamps).add(x, nothing{});
+          fresh->ends = std::move(fresh->ends).add(x, nothing{});
         }
         set_big(take(std::move(fresh)));
       } else if (b->refs != 1) {
         set_big(rc::create<big_block>(*b));
       }
       b = big();
-      b->stamps = std::move(b->stamps).add(end{other, l}, stamp);
-      b->ends = std::move(b->ends).add(stamp, end{other, l});
+      const edge_entry x(stamp, end{other, l});
+      b->stamps = std::move(b->stamps).add(x, nothing{});
+      b->ends = std::move(b->ends).add(x, nothing{});
     }
     void unlink(const end& e, std::uint64_t stamp) {
       if (big_block* b = big()) {
         if (b->refs != 1) set_big(rc::create<big_block>(*b));
         b = big();
-        b->stamps = std::move(b->stamps).remove(e);
-        b->ends = std::move(b->ends).remove(stamp);
+        const edge_entry x(stamp, e);
+        b->stamps = std::move(b->stamps).remove(x);
+        b->ends = std::move(b->ends).remove(x);
         return;
       }
       small_block* s = small();
@@ -365,7 +379,7 @@ class Make {
     template <class F>
     void for_each(F&& f) const {
       if (const big_block* b = big())
-        b->ends.for_each(f);
+        b->ends.for_each([&](const edge_entry& x, const nothing&) { f(x.stamp(), x.e()); });
       else if (const small_block* s = small())
         for (std::uint32_t i = 0; i < s->count; ++i) f(s->items()[i].stamp(), s->items()[i].e());
     }
@@ -373,7 +387,7 @@ class Make {
     template <class F>
     void for_each_newest(F&& f) const {
       if (const big_block* b = big())
-        b->ends.for_each_desc(f);
+        b->ends.for_each_desc([&](const edge_entry& x, const nothing&) { f(x.stamp(), x.e()); });
       else if (const small_block* s = small())
         for (std::uint32_t i = s->count; i-- > 0;) f(s->items()[i].stamp(), s->items()[i].e());
     }
@@ -381,7 +395,7 @@ class Make {
     template <class F>
     void for_each_to(const key& k, F&& f) const {
       if (const big_block* b = big()) {
-        b->stamps.for_each_equivalent(k, f);
+        b->stamps.for_each_equivalent(k, [&](const edge_entry& x, const nothing&) { f(x.e(), x.stamp()); });
         return;
       }
       if (const small_block* s = small())
@@ -395,8 +409,8 @@ class Make {
     bool any_newest(F&& f) const {
       if (const big_block* b = big()) {
         bool found = false;
-        b->ends.for_each_desc([&](std::uint64_t, const end& e) {
-          if (!found) found = f(e);
+        b->ends.for_each_desc([&](const edge_entry& x, const nothing&) {
+          if (!found) found = f(x.e());
         });
         return found;
       }
