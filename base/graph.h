@@ -8,9 +8,17 @@
 // label) to stamp, so that adding, removing and testing an edge never scans the node's edges, and stamp to
 // (other end, label). Stamps grow along the versions of one graph; a kept edge keeps its stamp, hence its
 // place.
+//
+// Edges hold their labels by index into a pool that every version derived from one graph shares (labels
+// are values and few distinct ones exist), unless a label is a small trivially copyable value, held as is.
+// The pool only grows: a version never holds an index that was added after it, so sharing it changes no
+// version. Keys that map to machine words in their own order (integers, table identifiers) get a node table
+// on a radix trie (a few nodes per lookup); others get the ordered map. Both visit keys in ascending order.
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <limits>
 #include <new>
 #include <optional>
@@ -24,7 +32,9 @@
 
 #include "base/base_types.h"
 #include "base/pmap.h"
+#include "base/radix.h"
 #include "base/rc.h"
+#include "base/tmap.h"
 
 namespace cvn::graph {
 
@@ -42,6 +52,80 @@ struct map_node_table {
   template <class V>
   using map = pmap<K, V, KeyCompare>;
 };
+
+/// How a key type maps onto unsigned 64-bit words in the same order as std::less (so that a radix trie
+/// visits keys in ascending order); `enabled` is false for keys that do not.
+template <class K, class = void>
+struct key_bits {
+  static constexpr bool enabled = false;
+};
+template <class K>
+struct key_bits<K, std::enable_if_t<std::is_integral_v<K> && sizeof(K) <= sizeof(std::uint64_t)>> {
+  static constexpr bool enabled = true;
+  static std::uint64_t to(K k) {
+    if constexpr (std::is_signed_v<K>)
+      return static_cast<std::uint64_t>(static_cast<std::int64_t>(k)) ^ (std::uint64_t{1} << 63);
+    else
+      return static_cast<std::uint64_t>(k);
+  }
+  static K from(std::uint64_t b) {
+    if constexpr (std::is_signed_v<K>)
+      return static_cast<K>(static_cast<std::int64_t>(b ^ (std::uint64_t{1} << 63)));
+    else
+      return static_cast<K>(b);
+  }
+};
+template <class Tag>
+struct key_bits<tmap::ident<Tag>> {
+  static constexpr bool enabled = true;
+  static std::uint64_t to(tmap::ident<Tag> k) { return key_bits<std::int64_t>::to(k.value); }
+  static tmap::ident<Tag> from(std::uint64_t b) { return tmap::ident<Tag>{key_bits<std::int64_t>::from(b)}; }
+};
+
+/// Node table on a big-endian radix trie (base/radix.h), for keys that key_bits maps to words: a lookup
+/// visits a handful of nodes where a balanced tree visits one per halving. Visits keep ascending key order.
+template <class K>
+struct trie_node_table {
+  static_assert(key_bits<K>::enabled);
+  using key = K;
+  using key_compare = std::less<K>;
+  template <class V>
+  class map {
+    using bits = key_bits<K>;
+
+   public:
+    [[nodiscard]] std::size_t size() const { return trie_.size(); }
+    [[nodiscard]] bool empty() const { return trie_.empty(); }
+    [[nodiscard]] const V* find(const K& k) const { return trie_.find(bits::to(k)); }
+    [[nodiscard]] bool contains(const K& k) const { return trie_.contains(bits::to(k)); }
+    template <class F>
+    [[nodiscard]] map update(const K& k, F&& f) && {
+      trie_ = std::move(trie_).update(bits::to(k), std::forward<F>(f));
+      return std::move(*this);
+    }
+    [[nodiscard]] map remove(const K& k) && {
+      trie_ = std::move(trie_).remove(bits::to(k));
+      return std::move(*this);
+    }
+    template <class F>
+    void for_each(F&& f) const {
+      trie_.for_each([&](std::uint64_t b, const V& v) { f(bits::from(b), v); });
+    }
+    template <class F>
+    void for_each_desc(F&& f) const {
+      trie_.for_each_desc([&](std::uint64_t b, const V& v) { f(bits::from(b), v); });
+    }
+    [[nodiscard]] bool invariants_hold() const { return trie_.invariants_hold(); }
+
+   private:
+    radix_map<V> trie_;
+  };
+};
+
+/// The node table Make_with_map uses: the trie when the key maps to words in std::less order, else the map.
+template <class K, class KeyCompare>
+using default_node_table = std::conditional_t<key_bits<K>::enabled && std::is_same_v<KeyCompare, std::less<K>>,
+                                              trie_node_table<K>, map_node_table<K, KeyCompare>>;
 
 /// The graph operations over a node-table implementation and an edge-label order.
 template <class Table, class L, class LabelCompare = std::less<L>>
@@ -65,13 +149,61 @@ class Make {
   using edge_describer = std::function<std::pair<std::string, attrs>(const L&)>;
 
  private:
-  using end = std::pair<key, L>;
+  // Labels. A small trivially copyable label is stored in each edge entry as it is. Any other is interned in
+  // a pool shared by every version derived from one graph, and entries hold its index: the pool only grows
+  // (an older version never sees the indices that newer ones added), equal labels (under LabelCompare)
+  // share one index, and a deque keeps every label at its place while the pool grows.
+  static constexpr bool pooled = !(std::is_trivially_copyable_v<L> && sizeof(L) <= sizeof(std::uint64_t));
+  using label_id = std::conditional_t<pooled, std::uint32_t, L>;
+  using label_id_compare = std::conditional_t<pooled, std::less<std::uint32_t>, LabelCompare>;
+  struct label_pool {
+    std::uint32_t refs = 1;
+    std::deque<L> labels;
+    std::map<L, std::uint32_t, LabelCompare> index;
+  };
+  using pool_ptr = rc::ptr<label_pool>;
+  // The index of l, added to the pool when new.
+  label_id intern(const L& l) {
+    if constexpr (pooled) {
+      if (!pool_) pool_ = pool_ptr(rc::create<label_pool>());
+      label_pool& p = *pool_;
+      auto it = p.index.lower_bound(l);
+      if (it != p.index.end() && !LabelCompare{}(l, it->first)) return it->second;
+      if (p.labels.size() >= (std::size_t{1} << label_bits))
+        base_types::internal_error("graph: too many distinct edge labels");
+      const auto id = static_cast<std::uint32_t>(p.labels.size());
+      p.labels.push_back(l);
+      p.index.emplace_hint(it, l, id);
+      return id;
+    } else {
+      return l;
+    }
+  }
+  // The index of l when some edge of this pool's graphs ever carried it.
+  [[nodiscard]] std::optional<label_id> find_label(const L& l) const {
+    if constexpr (pooled) {
+      if (!pool_) return std::nullopt;
+      auto it = pool_->index.find(l);
+      if (it == pool_->index.end()) return std::nullopt;
+      return it->second;
+    } else {
+      return l;
+    }
+  }
+  [[nodiscard]] const L& label_of(const label_id& id) const {
+    if constexpr (pooled)
+      return pool_->labels[id];
+    else
+      return id;
+  }
+
+  using end = std::pair<key, label_id>;
   // Orders (other end, label) pairs; a bare key probes every pair with that end.
   struct end_compare {
     bool operator()(const end& a, const end& b) const {
       if (key_compare{}(a.first, b.first)) return true;
       if (key_compare{}(b.first, a.first)) return false;
-      return LabelCompare{}(a.second, b.second);
+      return label_id_compare{}(a.second, b.second);
     }
     bool operator()(const end& a, const key& b) const { return key_compare{}(a.first, b); }
     bool operator()(const key& a, const end& b) const { return key_compare{}(a, b.first); }
@@ -80,16 +212,37 @@ class Make {
   // a few entries beats any lookup); past small_max edges the node switches to the two maps, which never
   // scan. Both stores are shared between versions and copied only when a shared one is written.
   static constexpr std::uint32_t small_max = 8;
-  struct edge_entry {
-    std::uint64_t stamp;
-    end e;
+  // An edge of a small block. With pooled labels, the stamp and the label index share one word (stamp_bits
+  // and label_bits bits), so that an entry is a word and a key.
+  static constexpr unsigned label_bits = 24;
+  static constexpr unsigned stamp_bits = 64 - label_bits;
+  struct plain_entry {
+    std::uint64_t stamp_;
+    end e_;
+    plain_entry(std::uint64_t stamp, const end& e) : stamp_(stamp), e_(e) {}
+    [[nodiscard]] std::uint64_t stamp() const { return stamp_; }
+    [[nodiscard]] const end& e() const { return e_; }
+    [[nodiscard]] const key& other() const { return e_.first; }
   };
+  struct packed_entry {
+    std::uint64_t word_;
+    key other_;
+    packed_entry(std::uint64_t stamp, const end& e)
+        : word_(stamp << label_bits | static_cast<std::uint64_t>(e.second)), other_(e.first) {}
+    [[nodiscard]] std::uint64_t stamp() const { return word_ >> label_bits; }
+    [[nodiscard]] end e() const {
+      return end{other_, static_cast<label_id>(word_ & ((std::uint64_t{1} << label_bits) - 1))};
+    }
+    [[nodiscard]] const key& other() const { return other_; }
+  };
+  using edge_entry = std::conditional_t<pooled, packed_entry, plain_entry>;
   struct small_block {
     std::uint32_t refs = 1;
-    std::uint32_t count = 0;
-    std::uint32_t capacity = 0;
-    static constexpr std::size_t offset = (sizeof(std::uint32_t) * 3 + alignof(edge_entry) - 1) /
-                                          alignof(edge_entry) * alignof(edge_entry);
+    std::uint16_t count = 0;
+    std::uint16_t capacity = 0;
+    static constexpr std::size_t offset =
+        (sizeof(std::uint32_t) + sizeof(std::uint16_t) * 2 + alignof(edge_entry) - 1) / alignof(edge_entry) *
+        alignof(edge_entry);
     edge_entry* items() { return std::launder(reinterpret_cast<edge_entry*>(reinterpret_cast<char*>(this) + offset)); }
     const edge_entry* items() const {
       return std::launder(reinterpret_cast<const edge_entry*>(reinterpret_cast<const char*>(this) + offset));
@@ -99,7 +252,7 @@ class Make {
     static small_block* make(std::uint32_t capacity, const small_block* from, std::uint32_t skip) {
       static_assert(alignof(edge_entry) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
       void* m = ::operator new(bytes(capacity));
-      small_block* r = ::new (m) small_block{1, 0, capacity};
+      small_block* r = ::new (m) small_block{1, 0, static_cast<std::uint16_t>(capacity)};
       try {
         if (from != nullptr)
           for (std::uint32_t i = 0; i < from->count; ++i)
@@ -120,9 +273,21 @@ class Make {
       ::operator delete(static_cast<void*>(p), n);
     }
   };
+  // The two maps of a node with many edges hold edge entries as keys and nothing as values: one ordered by
+  // (other end, label), ignoring the stamp, so that a probe built with any stamp finds an edge; one ordered
+  // by stamp.
+  struct nothing {};
+  struct by_end {
+    bool operator()(const edge_entry& a, const edge_entry& b) const { return end_compare{}(a.e(), b.e()); }
+    bool operator()(const edge_entry& a, const key& b) const { return key_compare{}(a.other(), b); }
+    bool operator()(const key& a, const edge_entry& b) const { return key_compare{}(a, b.other()); }
+  };
+  struct by_stamp {
+    bool operator()(const edge_entry& a, const edge_entry& b) const { return a.stamp() < b.stamp(); }
+  };
   struct big_block {
-    pmap<end, std::uint64_t, end_compare> stamps;
-    pmap<std::uint64_t, end> ends;
+    pmap<edge_entry, nothing, by_end> stamps;
+    pmap<edge_entry, nothing, by_stamp> ends;
     std::uint32_t refs = 1;
   };
   static bool same_end(const end& a, const end& b) { return !end_compare{}(a, b) && !end_compare{}(b, a); }
@@ -150,13 +315,13 @@ class Make {
     }
     [[nodiscard]] bool empty() const { return size() == 0; }
     [[nodiscard]] bool contains(const end& e) const {
-      if (const big_block* b = big()) return b->stamps.contains(e);
+      if (const big_block* b = big()) return b->stamps.contains(edge_entry(0, e));
       if (const small_block* s = small())
         for (std::uint32_t i = 0; i < s->count; ++i)
-          if (same_end(s->items()[i].e, e)) return true;
+          if (same_end(s->items()[i].e(), e)) return true;
       return false;
     }
-    void link(const key& other, const L& l, std::uint64_t stamp) {
+    void link(const key& other, const label_id& l, std::uint64_t stamp) {
       big_block* b = big();
       if (b == nullptr && size() < small_max) {
         small_block* s = small();
@@ -166,7 +331,7 @@ class Make {
           set_small(small_block::make(capacity, s, n));
           s = small();
         }
-        ::new (s->items() + n) edge_entry{stamp, end{other, l}};
+        ::new (s->items() + n) edge_entry(stamp, end{other, l});
         ++s->count;
         return;
       }
@@ -175,29 +340,31 @@ class Make {
         const small_block* s = small();
         for (std::uint32_t i = 0; i < s->count; ++i) {
           const edge_entry& x = s->items()[i];
-          fresh->stamps = std::move(fresh->stamps).add(x.e, x.stamp);
-          fresh->ends = std::move(fresh->ends).add(x.stamp, x.e);
+          fresh->stamps = std::move(fresh->stamps).add(x, nothing{});
+          fresh->ends = std::move(fresh->ends).add(x, nothing{});
         }
         set_big(take(std::move(fresh)));
       } else if (b->refs != 1) {
         set_big(rc::create<big_block>(*b));
       }
       b = big();
-      b->stamps = std::move(b->stamps).add(end{other, l}, stamp);
-      b->ends = std::move(b->ends).add(stamp, end{other, l});
+      const edge_entry x(stamp, end{other, l});
+      b->stamps = std::move(b->stamps).add(x, nothing{});
+      b->ends = std::move(b->ends).add(x, nothing{});
     }
     void unlink(const end& e, std::uint64_t stamp) {
       if (big_block* b = big()) {
         if (b->refs != 1) set_big(rc::create<big_block>(*b));
         b = big();
-        b->stamps = std::move(b->stamps).remove(e);
-        b->ends = std::move(b->ends).remove(stamp);
+        const edge_entry x(stamp, e);
+        b->stamps = std::move(b->stamps).remove(x);
+        b->ends = std::move(b->ends).remove(x);
         return;
       }
       small_block* s = small();
       if (s == nullptr) return;
       std::uint32_t i = 0;
-      while (i < s->count && s->items()[i].stamp != stamp) ++i;
+      while (i < s->count && s->items()[i].stamp() != stamp) ++i;
       if (i == s->count) return;
       if (s->refs != 1) {
         set_small(small_block::make(s->capacity, s, i));
@@ -212,29 +379,29 @@ class Make {
     template <class F>
     void for_each(F&& f) const {
       if (const big_block* b = big())
-        b->ends.for_each(f);
+        b->ends.for_each([&](const edge_entry& x, const nothing&) { f(x.stamp(), x.e()); });
       else if (const small_block* s = small())
-        for (std::uint32_t i = 0; i < s->count; ++i) f(s->items()[i].stamp, s->items()[i].e);
+        for (std::uint32_t i = 0; i < s->count; ++i) f(s->items()[i].stamp(), s->items()[i].e());
     }
     // f(stamp, end) over the edges, newest first.
     template <class F>
     void for_each_newest(F&& f) const {
       if (const big_block* b = big())
-        b->ends.for_each_desc(f);
+        b->ends.for_each_desc([&](const edge_entry& x, const nothing&) { f(x.stamp(), x.e()); });
       else if (const small_block* s = small())
-        for (std::uint32_t i = s->count; i-- > 0;) f(s->items()[i].stamp, s->items()[i].e);
+        for (std::uint32_t i = s->count; i-- > 0;) f(s->items()[i].stamp(), s->items()[i].e());
     }
     // f(end, stamp) over the edges whose other end is k.
     template <class F>
     void for_each_to(const key& k, F&& f) const {
       if (const big_block* b = big()) {
-        b->stamps.for_each_equivalent(k, f);
+        b->stamps.for_each_equivalent(k, [&](const edge_entry& x, const nothing&) { f(x.e(), x.stamp()); });
         return;
       }
       if (const small_block* s = small())
         for (std::uint32_t i = 0; i < s->count; ++i) {
           const edge_entry& x = s->items()[i];
-          if (!key_compare{}(x.e.first, k) && !key_compare{}(k, x.e.first)) f(x.e, x.stamp);
+          if (!key_compare{}(x.other(), k) && !key_compare{}(k, x.other())) f(x.e(), x.stamp());
         }
     }
     // f(end) over the edges, newest first, until it returns true; true when it did.
@@ -242,21 +409,15 @@ class Make {
     bool any_newest(F&& f) const {
       if (const big_block* b = big()) {
         bool found = false;
-        b->ends.for_each_desc([&](std::uint64_t, const end& e) {
-          if (!found) found = f(e);
+        b->ends.for_each_desc([&](const edge_entry& x, const nothing&) {
+          if (!found) found = f(x.e());
         });
         return found;
       }
       if (const small_block* s = small())
         for (std::uint32_t i = s->count; i-- > 0;)
-          if (f(s->items()[i].e)) return true;
+          if (f(s->items()[i].e())) return true;
       return false;
-    }
-    [[nodiscard]] edge_list newest_first() const {
-      edge_list out;
-      out.reserve(size());
-      for_each_newest([&](std::uint64_t, const end& e) { out.push_back(e); });
-      return out;
     }
 
    private:
@@ -325,12 +486,24 @@ class Make {
   /// The number of edges leaving / entering a node.
   [[nodiscard]] std::size_t succ_count(const key& a) const { return count_of(a, out_); }
   [[nodiscard]] std::size_t pred_count(const key& b) const { return count_of(b, in()); }
+  /// The number of distinct labels interned in the pool this graph shares with its relatives (0 when labels
+  /// are stored in the edges themselves); for the tests.
+  [[nodiscard]] std::size_t label_pool_size() const {
+    if constexpr (pooled)
+      return pool_ ? pool_->labels.size() : 0;
+    else
+      return 0;
+  }
+  /// Structural validity of the node table; for the tests.
+  [[nodiscard]] bool table_invariants_hold() const { return table_.invariants_hold(); }
   /// True when n is a key of either table.
   [[nodiscard]] bool mem_node(const key& n) const { return table_.contains(n); }
   /// True when the edge from a to b labelled l (or an equal label) exists.
   [[nodiscard]] bool mem_edge(const key& a, const key& b, const L& l) const {
     const entry* x = table_.find(a);
-    return x != nullptr && x->side[out_].contains(end{b, l});
+    if (x == nullptr) return false;
+    const std::optional<label_id> id = find_label(l);
+    return id && x->side[out_].contains(end{b, *id});
   }
 
   /// The graph with the edge from a to b labelled l; the same graph when the edge exists.
@@ -338,9 +511,11 @@ class Make {
     if (mem_edge(a, b, l)) return *this;  // no path copied for nothing
     return Make(*this).add(a, b, l);
   }
-  [[nodiscard]] Make add(const key& a, const key& b, const L& l) && {
+  [[nodiscard]] Make add(const key& a, const key& b, const L& label) && {
     // The edge test rides on the update of a's successors; both ends become keys of both tables.
+    const label_id l = intern(label);
     const std::uint64_t stamp = next_stamp_;
+    if (pooled && stamp >= (std::uint64_t{1} << stamp_bits)) base_types::internal_error("graph: too many edge insertions");
     const int s = out_, p = in();
     bool fresh = false;
     table_ = std::move(table_).update(a, [&](entry& x) {
@@ -367,11 +542,11 @@ class Make {
   }
   template <class P>
   [[nodiscard]] Make rem(const key& a, const key& b, P&& p) && {
-    std::vector<std::pair<L, std::uint64_t>> gone;
+    std::vector<std::pair<label_id, std::uint64_t>> gone;
     const int s = out_, q = in();
     if (const entry* x = table_.find(a))
       x->side[s].for_each_to(b, [&](const end& e, std::uint64_t stamp) {
-        if (p(e.second)) gone.emplace_back(e.second, stamp);
+        if (p(label_of(e.second))) gone.emplace_back(e.second, stamp);
       });
     table_ = std::move(table_).update(a, [&](entry& x) {
       x.listed[s] = true;
@@ -421,7 +596,7 @@ class Make {
   void iter_succ(F&& f) const {
     const int s = out_;
     table_.for_each([&](const key& k, const entry& x) {
-      if (x.listed[s]) f(k, x.side[s].newest_first());
+      if (x.listed[s]) f(k, newest_first(x.side[s]));
     });
   }
   /// The same with predecessor lists.
@@ -429,7 +604,7 @@ class Make {
   void iter_pred(F&& f) const {
     const int p = in();
     table_.for_each([&](const key& k, const entry& x) {
-      if (x.listed[p]) f(k, x.side[p].newest_first());
+      if (x.listed[p]) f(k, newest_first(x.side[p]));
     });
   }
   /// The keys of the successor table, ascending.
@@ -464,7 +639,7 @@ class Make {
         const std::string target = write_node(e.first);
         attrs edge_attrs;
         if (describe_edge) {
-          auto [text, more] = describe_edge(e.second);
+          auto [text, more] = describe_edge(label_of(e.second));
           edge_attrs.emplace_back("label", text);
           edge_attrs.insert(edge_attrs.end(), more.begin(), more.end());
         }
@@ -562,16 +737,22 @@ class Make {
   }
 
  private:
+  [[nodiscard]] edge_list newest_first(const adjacency& a) const {
+    edge_list out;
+    out.reserve(a.size());
+    a.for_each_newest([&](std::uint64_t, const end& e) { out.emplace_back(e.first, label_of(e.second)); });
+    return out;
+  }
   // The side of the entries that holds predecessors (out_ holds successors).
   [[nodiscard]] int in() const { return 1 - out_; }
   [[nodiscard]] edge_list list_of(const key& n, int side) const {
     const entry* x = table_.find(n);
-    return x != nullptr ? x->side[side].newest_first() : edge_list{};
+    return x != nullptr ? newest_first(x->side[side]) : edge_list{};
   }
   template <class F>
   bool any_of_side(const key& n, int side, F& f) const {
     const entry* x = table_.find(n);
-    return x != nullptr && x->side[side].any_newest([&](const end& e) { return f(e.first, e.second); });
+    return x != nullptr && x->side[side].any_newest([&](const end& e) { return f(e.first, label_of(e.second)); });
   }
   [[nodiscard]] std::size_t count_of(const key& n, int side) const {
     const entry* x = table_.find(n);
@@ -607,12 +788,16 @@ class Make {
   }
 
   node_table table_;
+  pool_ptr pool_;  // null until the first label is interned; shared by the versions derived from this one
   std::uint64_t next_stamp_ = 0;
   int out_ = 0;  // the side of the entries that holds successors; `reverse` flips it
 };
 
 /// The graph over an ordered map of node keys.
 template <class K, class L, class KeyCompare = std::less<K>, class LabelCompare = std::less<L>>
-using Make_with_map = Make<map_node_table<K, KeyCompare>, L, LabelCompare>;
+using Make_with_map = Make<default_node_table<K, KeyCompare>, L, LabelCompare>;
+/// The same over the persistent ordered map whatever the key (the node table of earlier versions).
+template <class K, class L, class KeyCompare = std::less<K>, class LabelCompare = std::less<L>>
+using Make_with_ordered_map = Make<map_node_table<K, KeyCompare>, L, LabelCompare>;
 
 }  // namespace cvn::graph

@@ -23,7 +23,7 @@ class pmap {
   using link = rc::ptr<node>;
   struct node {
     K key;
-    V value;
+    [[no_unique_address]] V value;  // an empty value (a set) takes no room
     link left;
     link right;
     int height = 1;

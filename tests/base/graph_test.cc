@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "base/radix.h"
 
 namespace {
 
@@ -150,32 +156,34 @@ TEST(Graph, HighDegreeNode) {
 }
 
 // The reference: both tables as plain maps of lists, updated exactly as the operations are described.
-struct reference {
+template <class Label>
+struct basic_reference {
+  using edges = std::vector<std::pair<int, Label>>;
   std::map<int, edges> succ, pred;
 
-  static void filter(edges& l, int other, const std::function<bool(int)>& p) {
+  static void filter(edges& l, int other, const std::function<bool(const Label&)>& p) {
     edges kept;
     for (const auto& e : l)
       if (e.first != other || !p(e.second)) kept.push_back(e);
     l = kept;
   }
-  void add(int a, int b, int l) {
+  void add(int a, int b, const Label& l) {
     succ[b];
     pred[a];
     auto& s = succ[a];
-    if (std::find(s.begin(), s.end(), std::pair<int, int>(b, l)) == s.end()) s.insert(s.begin(), {b, l});
+    if (std::find(s.begin(), s.end(), std::pair<int, Label>(b, l)) == s.end()) s.insert(s.begin(), {b, l});
     auto& p = pred[b];
-    if (std::find(p.begin(), p.end(), std::pair<int, int>(a, l)) == p.end()) p.insert(p.begin(), {a, l});
+    if (std::find(p.begin(), p.end(), std::pair<int, Label>(a, l)) == p.end()) p.insert(p.begin(), {a, l});
   }
-  void rem(int a, int b, const std::function<bool(int)>& p) {
+  void rem(int a, int b, const std::function<bool(const Label&)>& p) {
     filter(succ[a], b, p);
     filter(pred[b], a, p);
   }
   void isolate(int n) {
     if (succ.count(n))
-      for (const auto& e : edges(succ[n])) rem(n, e.first, [](int) { return true; });
+      for (const auto& e : edges(succ[n])) rem(n, e.first, [](const Label&) { return true; });
     if (pred.count(n))
-      for (const auto& e : edges(pred[n])) rem(e.first, n, [](int) { return true; });
+      for (const auto& e : edges(pred[n])) rem(e.first, n, [](const Label&) { return true; });
   }
   void remove_node(int n) {
     isolate(n);
@@ -190,7 +198,7 @@ struct reference {
   }
   std::vector<int> pred_roots() const { return roots(pred); }
   std::vector<int> nodes_by_pred_order() const {
-    reference r = *this;
+    basic_reference r = *this;
     std::vector<int> out;
     for (auto roots = r.pred_roots(); !roots.empty(); roots = r.pred_roots()) {
       out.push_back(roots.front());
@@ -200,7 +208,12 @@ struct reference {
   }
 };
 
-void expect_same(const G& g, const reference& r, std::size_t version) {
+using reference = basic_reference<int>;
+
+template <class Graph, class Label>
+void expect_same(const Graph& g, const basic_reference<Label>& r, std::size_t version) {
+  using reference = basic_reference<Label>;
+  using edges = typename reference::edges;
   std::map<int, edges> succ, pred;
   g.iter_succ([&](int k, const edges& l) { succ[k] = l; });
   g.iter_pred([&](int k, const edges& l) { pred[k] = l; });
@@ -212,56 +225,109 @@ void expect_same(const G& g, const reference& r, std::size_t version) {
   std::vector<int> succ_keys;
   for (const auto& [k, l] : r.succ) succ_keys.push_back(k);
   ASSERT_EQ(g.nodes(), succ_keys) << "version " << version;
-  for (int n = -1; n <= 80; ++n) {
+  for (int n = -42; n <= 80; ++n) {
     ASSERT_EQ(g.mem_node(n), r.succ.count(n) + r.pred.count(n) > 0) << "version " << version << " node " << n;
     ASSERT_EQ(g.succ_count(n), r.succ.count(n) ? r.succ.at(n).size() : 0U) << "version " << version;
     ASSERT_EQ(g.pred_count(n), r.pred.count(n) ? r.pred.at(n).size() : 0U) << "version " << version;
+    // The lists that any_succ / any_pred walk, newest first, and mem_edge on each listed edge.
+    edges walked;
+    g.any_succ(n, [&](int m, const Label& l) {
+      walked.emplace_back(m, l);
+      return false;
+    });
+    ASSERT_EQ(walked, r.succ.count(n) ? r.succ.at(n) : edges{}) << "version " << version;
+    for (const auto& [m, l] : walked) ASSERT_TRUE(g.mem_edge(n, m, l));
+    walked.clear();
+    g.any_pred(n, [&](int m, const Label& l) {
+      walked.emplace_back(m, l);
+      return false;
+    });
+    ASSERT_EQ(walked, r.pred.count(n) ? r.pred.at(n) : edges{}) << "version " << version;
   }
   ASSERT_EQ(g.nodes_by_pred_order(), r.nodes_by_pred_order()) << "version " << version;
+  ASSERT_TRUE(g.table_invariants_hold()) << "version " << version;
 }
 
-// Random operations on `nodes` nodes from versions picked at random; every version is checked at the end.
-void random_operations(unsigned seed, int nodes) {
+// Random operations on `nodes` nodes (from `first` on) from versions picked at random; every version is
+// checked at the end. Labels are label_of(0 .. labels - 1). The same operations run on the graph over the
+// ordered map (the node table of earlier versions), which must print and visit exactly alike.
+template <class Graph, class LabelOf>
+void random_operations_on(unsigned seed, int nodes, int first, int labels, LabelOf label_of) {
+  using Label = typename Graph::label;
+  using Ordered = cvn::graph::Make_with_ordered_map<int, Label>;
+  using reference = basic_reference<Label>;
   std::mt19937 rng(seed);
-  std::vector<G> versions{G::create()};
+  std::vector<Graph> versions{Graph::create()};
+  std::vector<Ordered> ordered{Ordered::create()};
   std::vector<reference> expected{reference{}};
   for (int step = 0; step < 3000; ++step) {
     const std::size_t from = rng() % 5 == 0 ? rng() % versions.size() : versions.size() - 1;
-    G g = versions[from];
+    Graph g = versions[from];
+    Ordered o = ordered[from];
     reference r = expected[from];
     for (int n = static_cast<int>(rng() % 3); n >= 0; --n) {
-      const int a = static_cast<int>(rng() % static_cast<unsigned>(nodes)),
-                b = static_cast<int>(rng() % static_cast<unsigned>(nodes)), l = static_cast<int>(rng() % 3);
+      const int a = first + static_cast<int>(rng() % static_cast<unsigned>(nodes)),
+                b = first + static_cast<int>(rng() % static_cast<unsigned>(nodes));
+      const Label l = label_of(static_cast<int>(rng() % static_cast<unsigned>(labels)));
+      auto other = [&](const Label& x) { return x != l; };
       switch (rng() % 10) {
         case 0:
-          g = std::move(g).rem(a, b, [&](int x) { return x != l; });
-          r.rem(a, b, [&](int x) { return x != l; });
+          g = std::move(g).rem(a, b, other);
+          o = std::move(o).rem(a, b, other);
+          r.rem(a, b, other);
           break;
         case 1:
           g = std::move(g).rem_all(a, b);
-          r.rem(a, b, [](int) { return true; });
+          o = std::move(o).rem_all(a, b);
+          r.rem(a, b, [](const Label&) { return true; });
           break;
         case 2:
           g = std::move(g).isolate(a);
+          o = std::move(o).isolate(a);
           r.isolate(a);
           break;
         case 3:
           g = std::move(g).remove_node(a);
+          o = std::move(o).remove_node(a);
           r.remove_node(a);
           break;
         case 4:
           g = g.reverse();
+          o = o.reverse();
           std::swap(r.succ, r.pred);
+          break;
+        case 5:
+          // An edit of a kept version (a const one) must leave it unchanged.
+          g = g.add(a, b, l);
+          o = o.add(a, b, l);
+          r.add(a, b, l);
           break;
         default:
           g = std::move(g).add(a, b, l);
+          o = std::move(o).add(a, b, l);
           r.add(a, b, l);
       }
     }
     versions.push_back(std::move(g));
+    ordered.push_back(std::move(o));
     expected.push_back(std::move(r));
   }
-  for (std::size_t i = 0; i < versions.size(); ++i) expect_same(versions[i], expected[i], i);
+  auto describe_edge = [](const Label& l) {
+    std::ostringstream text;
+    text << l;
+    return std::pair<std::string, cvn::graph::attrs>(text.str(), {});
+  };
+  for (std::size_t i = 0; i < versions.size(); ++i) {
+    expect_same(versions[i], expected[i], i);
+    ASSERT_EQ(versions[i].dot_of_graph(describe_edge, describe_node),
+              ordered[i].dot_of_graph(describe_edge, describe_node))
+        << "version " << i;
+    ASSERT_EQ(versions[i].pred_roots(), ordered[i].pred_roots()) << "version " << i;
+  }
+}
+
+void random_operations(unsigned seed, int nodes) {
+  random_operations_on<G>(seed, nodes, 0, 3, [](int l) { return l; });
 }
 
 TEST(Graph, RandomOperationsAgainstReferenceKeepEveryVersion) { random_operations(5, 25); }
@@ -270,6 +336,135 @@ TEST(Graph, RandomOperationsAgainstReferenceKeepEveryVersion) { random_operation
 TEST(Graph, RandomOperationsFewAndManyEdgesPerNode) {
   random_operations(11, 80);
   random_operations(12, 6);
+}
+
+// Nodes below zero: the trie orders the words of signed keys as the integers.
+TEST(Graph, RandomOperationsNegativeKeys) {
+  random_operations_on<G>(21, 30, -15, 3, [](int l) { return l; });
+  random_operations_on<G>(22, 6, -3, 4, [](int l) { return l; });
+}
+
+// Labels that are not small values are interned in a pool shared by the versions derived from one graph.
+using S = cvn::graph::Make_with_map<int, std::string>;
+
+TEST(Graph, RandomOperationsPooledLabels) {
+  auto name = [](int l) { return "label " + std::to_string(l); };
+  random_operations_on<S>(31, 25, 0, 5, name);
+  random_operations_on<S>(32, 80, -40, 40, name);
+  random_operations_on<S>(33, 6, 0, 3, name);
+}
+
+TEST(Graph, LabelPoolIsSharedByVersionsAndOnlyGrows) {
+  const S empty = S::create();
+  EXPECT_EQ(empty.label_pool_size(), 0U);
+  EXPECT_FALSE(empty.mem_edge(1, 2, "a"));
+  const S one = empty.add(1, 2, "a");
+  EXPECT_EQ(one.label_pool_size(), 1U);
+  EXPECT_EQ(empty.label_pool_size(), 0U);  // a graph with no pool yet gets its own at its first label
+  // Versions derived from `one`, along two branches, add labels to the same pool.
+  const S left = one.add(2, 3, "b").add(1, 3, "a");
+  const S right = one.add(3, 1, "c");
+  EXPECT_EQ(left.label_pool_size(), 3U);
+  EXPECT_EQ(right.label_pool_size(), 3U);
+  EXPECT_EQ(one.label_pool_size(), 3U);
+  // Each version still sees exactly its own edges and labels.
+  EXPECT_EQ(one.succ(1), (S::edge_list{{2, "a"}}));
+  EXPECT_TRUE(one.succ(2).empty());
+  EXPECT_FALSE(one.mem_edge(2, 3, "b"));
+  EXPECT_FALSE(right.mem_edge(2, 3, "b"));  // the label is known to the pool, not the edge to the version
+  EXPECT_EQ(left.succ(1), (S::edge_list{{3, "a"}, {2, "a"}}));
+  EXPECT_EQ(left.pred(3), (S::edge_list{{1, "a"}, {2, "b"}}));
+  EXPECT_EQ(right.succ(3), (S::edge_list{{1, "c"}}));
+  // Equal labels share an entry; removal keeps the label in the pool.
+  const S gone = left.rem_all(2, 3).add(4, 5, std::string("b"));
+  EXPECT_EQ(gone.label_pool_size(), 3U);
+  EXPECT_EQ(gone.succ(4), (S::edge_list{{5, "b"}}));
+  EXPECT_TRUE(gone.succ(2).empty());
+  EXPECT_EQ(left.succ(2), (S::edge_list{{3, "b"}}));
+  // Labels met while walking stay valid while the pool grows under the walk.
+  std::vector<const std::string*> seen;
+  S grown = left;
+  left.any_succ(1, [&](int, const std::string& l) {
+    seen.push_back(&l);
+    for (int i = 0; i < 1000; ++i) grown = std::move(grown).add(9, 9, std::to_string(i));
+    return false;
+  });
+  ASSERT_EQ(seen.size(), 2U);
+  EXPECT_EQ(*seen[0], "a");
+  EXPECT_EQ(*seen[1], "a");
+  EXPECT_EQ(left.label_pool_size(), 1003U);
+  EXPECT_EQ(grown.succ_count(9), 1000U);
+  EXPECT_EQ(left.succ_count(9), 0U);
+}
+
+TEST(Graph, HighDegreeNodePooledLabels) {
+  S g = S::create();
+  for (int i = 0; i < 20000; ++i) g = std::move(g).add(0, i + 1, std::to_string(i % 7));
+  const S kept = g;
+  for (int i = 0; i < 20000; ++i) g = std::move(g).add(0, i + 1, std::to_string(i % 7));  // all present already
+  for (int i = 0; i < 20000; i += 2) g = std::move(g).rem(0, i + 1, [](const std::string& l) { return l != "3"; });
+  EXPECT_EQ(g.label_pool_size(), 7U);
+  EXPECT_EQ(kept.succ_count(0), 20000U);
+  std::size_t left = 0;
+  for (int i = 0; i < 20000; ++i) left += (i % 2 == 1 || i % 7 == 3) ? 1 : 0;
+  EXPECT_EQ(g.succ_count(0), left);
+  EXPECT_EQ(kept.succ(0).front(), (S::edge_list::value_type{20000, std::to_string(19999 % 7)}));
+  EXPECT_EQ(g.pred(20000), (S::edge_list{{0, std::to_string(19999 % 7)}}));
+}
+
+// The radix trie alone, against std::map, with every version kept; keys spread over the whole word.
+TEST(RadixMap, RandomOperationsAgainstMap) {
+  std::mt19937_64 rng(7);
+  std::vector<cvn::radix_map<int>> versions{cvn::radix_map<int>{}};
+  std::vector<std::map<std::uint64_t, int>> expected{{}};
+  std::vector<std::uint64_t> keys;
+  for (int i = 0; i < 200; ++i) keys.push_back(i < 100 ? static_cast<std::uint64_t>(i) : rng() >> (rng() % 64));
+  keys.push_back(~std::uint64_t{0});
+  for (int step = 0; step < 4000; ++step) {
+    const std::size_t from = rng() % 4 == 0 ? rng() % versions.size() : versions.size() - 1;
+    cvn::radix_map<int> t = versions[from];
+    std::map<std::uint64_t, int> m = expected[from];
+    const std::uint64_t k = keys[rng() % keys.size()];
+    const int v = static_cast<int>(rng() % 1000);
+    switch (rng() % 4) {
+      case 0:
+        t = std::move(t).remove(k);
+        m.erase(k);
+        break;
+      case 1:
+        t = t.update(k, [&](int& x) { x += v; });
+        m[k] += v;
+        break;
+      case 2:
+        t = t.add(k, v);
+        m[k] = v;
+        break;
+      default:
+        t = std::move(t).add(k, v);
+        m[k] = v;
+    }
+    versions.push_back(std::move(t));
+    expected.push_back(std::move(m));
+  }
+  for (std::size_t i = 0; i < versions.size(); ++i) {
+    const cvn::radix_map<int>& t = versions[i];
+    ASSERT_TRUE(t.invariants_hold()) << i;
+    ASSERT_EQ(t.size(), expected[i].size()) << i;
+    std::vector<std::pair<std::uint64_t, int>> asc, desc;
+    t.for_each([&](std::uint64_t k, int v) { asc.emplace_back(k, v); });
+    t.for_each_desc([&](std::uint64_t k, int v) { desc.emplace_back(k, v); });
+    ASSERT_EQ(asc, (std::vector<std::pair<std::uint64_t, int>>(expected[i].begin(), expected[i].end()))) << i;
+    std::reverse(desc.begin(), desc.end());
+    ASSERT_EQ(asc, desc) << i;
+    for (std::uint64_t k : keys) {
+      const auto it = expected[i].find(k);
+      const int* v = t.find(k);
+      ASSERT_EQ(v != nullptr, it != expected[i].end()) << i;
+      if (v != nullptr) {
+        ASSERT_EQ(*v, it->second) << i;
+      }
+    }
+  }
 }
 
 }  // namespace

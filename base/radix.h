@@ -1,0 +1,288 @@
+#pragma once
+// Persistent big-endian radix trie over unsigned 64-bit keys, visited in ascending key order.
+//
+// Keys are read from their high end, four bits at a time: a branch at level L holds the bits of its keys
+// above digit L (the bits at and above 4 * (L + 1)), common to all of them, and sixteen children, one per
+// value of digit L. A branch exists only where keys differ (paths are compressed), so dense identifiers make
+// a trie of depth log16 n, while the children of a branch, taken in digit order, keep ascending key order
+// (unlike base/patricia.h, which reads keys from their low end). Updates copy the path they change; an
+// rvalue trie reuses the nodes that nothing else shares.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "base/base_types.h"
+#include "base/rc.h"
+
+namespace cvn {
+
+template <class V>
+class radix_map {
+  static constexpr unsigned stride = 4;
+  static constexpr unsigned width = 1U << stride;
+
+  struct node;
+  struct dispose {
+    void operator()(node* p) const noexcept;
+  };
+  using link = rc::ptr<node, dispose>;
+  // A leaf holds its key. A branch holds in `key` its keys with digit `level` and the digits below cleared.
+  struct node {
+    std::uint32_t refs = 1;
+    bool leaf = false;
+    std::uint8_t level = 0;
+    std::uint8_t count = 0;
+    std::uint64_t key = 0;
+  };
+  struct leaf_node : node {
+    V value;
+  };
+  struct branch_node : node {
+    std::array<link, width> child;
+  };
+  static const leaf_node& as_leaf(const node* t) { return *static_cast<const leaf_node*>(t); }
+  static const branch_node& as_branch(const node* t) { return *static_cast<const branch_node*>(t); }
+  static branch_node& as_branch(node* t) { return *static_cast<branch_node*>(t); }
+  // The key with digit `level` and the digits below cleared.
+  static constexpr std::uint64_t high(std::uint64_t k, unsigned level) {
+    const unsigned shift = stride * (level + 1);
+    return shift >= 64 ? 0 : k >> shift << shift;
+  }
+  static constexpr unsigned digit(std::uint64_t k, unsigned level) {
+    return static_cast<unsigned>(k >> (stride * level)) & (width - 1);
+  }
+
+ public:
+  using key_type = std::uint64_t;
+
+  [[nodiscard]] std::size_t size() const { return size_; }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+
+  /// The value bound to the key, or nullptr.
+  [[nodiscard]] const V* find(std::uint64_t k) const {
+    const node* t = root_.get();
+    while (t != nullptr) {
+      if (t->leaf) return t->key == k ? &as_leaf(t).value : nullptr;
+      if (high(k, t->level) != t->key) return nullptr;
+      t = as_branch(t).child[digit(k, t->level)].get();
+    }
+    return nullptr;
+  }
+  [[nodiscard]] bool contains(std::uint64_t k) const { return find(k) != nullptr; }
+  /// Throws Not_found.
+  [[nodiscard]] const V& get(std::uint64_t k) const {
+    if (const V* v = find(k)) return *v;
+    throw Not_found();
+  }
+
+  /// The trie with the key bound to the value, replacing any earlier binding.
+  [[nodiscard]] radix_map add(std::uint64_t k, V value) const& { return radix_map(*this).add(k, std::move(value)); }
+  [[nodiscard]] radix_map add(std::uint64_t k, V value) && {
+    upsert<false>(
+        root_, k, [&] { return std::move(value); }, [&](V& v) { v = std::move(value); });
+    return std::move(*this);
+  }
+  /// The trie with f applied to the value of the key (a default value when the key is absent).
+  template <class F>
+  [[nodiscard]] radix_map update(std::uint64_t k, F&& f) const& {
+    return radix_map(*this).update(k, std::forward<F>(f));
+  }
+  template <class F>
+  [[nodiscard]] radix_map update(std::uint64_t k, F&& f) && {
+    upsert<true>(
+        root_, k,
+        [&] {
+          V v{};
+          f(v);
+          return v;
+        },
+        f);
+    return std::move(*this);
+  }
+  /// The trie without the key; the same trie when it is absent.
+  [[nodiscard]] radix_map remove(std::uint64_t k) const& {
+    if (!contains(k)) return *this;
+    return radix_map(*this).remove(k);
+  }
+  [[nodiscard]] radix_map remove(std::uint64_t k) && {
+    if (contains(k)) {
+      erase(root_, k);
+      --size_;
+    }
+    return std::move(*this);
+  }
+
+  /// Visits every binding in ascending key order.
+  template <class F>
+  void for_each(F&& f) const {
+    visit_asc(root_.get(), f);
+  }
+  /// Visits every binding in descending key order.
+  template <class F>
+  void for_each_desc(F&& f) const {
+    visit_desc(root_.get(), f);
+  }
+  /// Visits the bindings in ascending key order until f returns true; true when it did.
+  template <class F>
+  bool for_each_until(F&& f) const {
+    return visit_until(root_.get(), f);
+  }
+
+  /// Structural validity (prefixes, levels, counts, size, no branch of one child); used by the tests.
+  [[nodiscard]] bool invariants_hold() const {
+    std::size_t n = 0;
+    return check(root_.get(), 0, 64, n) && n == size_;
+  }
+
+ private:
+  // Makes t a node that only this path holds: shared nodes are copied, private ones reused.
+  static void own(link& t) {
+    if (!t.unique()) copy(t);
+  }
+  [[gnu::noinline]] static void copy(link& t) {
+    if (t->leaf)
+      t = link(rc::create<leaf_node>(as_leaf(t.get())));
+    else
+      t = link(rc::create<branch_node>(as_branch(t.get())));
+  }
+  static link leaf(std::uint64_t k, V value) {
+    return link(rc::create<leaf_node>(node{1, true, 0, 0, k}, std::move(value)));
+  }
+  // A branch over the disjoint tries t0 (holding key k0) and t1 (holding key k1): it sits at the digit of
+  // their highest differing bit.
+  static link join(std::uint64_t k0, link t0, std::uint64_t k1, link t1) {
+    const std::uint64_t diff = k0 ^ k1;
+    const auto level = static_cast<unsigned>(63 - __builtin_clzll(diff)) / stride;
+    link b(rc::create<branch_node>(node{1, false, static_cast<std::uint8_t>(level), 2, high(k0, level)},
+                                   std::array<link, width>{}));
+    as_branch(b.get()).child[digit(k0, level)] = std::move(t0);
+    as_branch(b.get()).child[digit(k1, level)] = std::move(t1);
+    return b;
+  }
+
+  // Binds k under t: a new leaf holds make(); a present value is changed by apply. With `in_place` false
+  // a shared leaf is replaced by a new one rather than copied and then changed.
+  template <bool in_place, class Make, class Apply>
+  void upsert(link& t, std::uint64_t k, Make&& make, Apply&& apply) {
+    link* at = &t;
+    for (;;) {
+      link& s = *at;
+      if (!s) {
+        s = leaf(k, make());
+        ++size_;
+        return;
+      }
+      if (s->leaf) {
+        if (s->key == k) {
+          if (in_place) own(s);
+          if (s.unique())
+            apply(static_cast<leaf_node*>(s.get())->value);
+          else
+            s = leaf(k, make());
+          return;
+        }
+        const std::uint64_t other = s->key;
+        link fresh = leaf(k, make());
+        ++size_;
+        s = join(k, std::move(fresh), other, std::move(s));
+        return;
+      }
+      if (high(k, s->level) != s->key) {
+        const std::uint64_t p = s->key;
+        link fresh = leaf(k, make());
+        ++size_;
+        s = join(k, std::move(fresh), p, std::move(s));
+        return;
+      }
+      own(s);
+      branch_node& b = as_branch(s.get());
+      link& slot = b.child[digit(k, b.level)];
+      if (!slot) ++b.count;
+      at = &slot;
+    }
+  }
+
+  // The key is present under t.
+  static void erase(link& t, std::uint64_t k) {
+    if (t->leaf) {
+      t = nullptr;
+      return;
+    }
+    own(t);
+    branch_node& b = as_branch(t.get());
+    link& slot = b.child[digit(k, b.level)];
+    erase(slot, k);
+    if (slot) return;
+    // A branch left with one subtree gives way to it: that subtree's keys keep every bit the branch held.
+    if (--b.count == 1)
+      for (link& c : b.child)
+        if (c) {
+          link keep = std::move(c);
+          t = std::move(keep);
+          return;
+        }
+  }
+
+  template <class F>
+  static void visit_asc(const node* t, F& f) {
+    if (t == nullptr) return;
+    if (t->leaf) {
+      f(t->key, as_leaf(t).value);
+      return;
+    }
+    for (const link& c : as_branch(t).child) visit_asc(c.get(), f);
+  }
+  template <class F>
+  static void visit_desc(const node* t, F& f) {
+    if (t == nullptr) return;
+    if (t->leaf) {
+      f(t->key, as_leaf(t).value);
+      return;
+    }
+    const auto& child = as_branch(t).child;
+    for (unsigned d = width; d-- > 0;) visit_desc(child[d].get(), f);
+  }
+  template <class F>
+  static bool visit_until(const node* t, F& f) {
+    if (t == nullptr) return false;
+    if (t->leaf) return f(t->key, as_leaf(t).value);
+    for (const link& c : as_branch(t).child)
+      if (visit_until(c.get(), f)) return true;
+    return false;
+  }
+
+  // Every key under t agrees with `prefix` above bit `above`.
+  static bool check(const node* t, std::uint64_t prefix, unsigned above, std::size_t& n) {
+    if (t == nullptr) return true;
+    const std::uint64_t mask = above >= 64 ? 0 : ~std::uint64_t{0} << above;
+    if ((t->key & mask) != (prefix & mask)) return false;
+    if (t->leaf) {
+      ++n;
+      return true;
+    }
+    if (stride * (t->level + 1) > above || high(t->key, t->level) != t->key) return false;
+    unsigned children = 0;
+    for (unsigned d = 0; d < width; ++d) {
+      const node* c = as_branch(t).child[d].get();
+      if (c == nullptr) continue;
+      ++children;
+      const std::uint64_t p = t->key | (std::uint64_t{d} << (stride * t->level));
+      if (!check(c, p, stride * t->level, n)) return false;
+    }
+    return children >= 2 && children == t->count;
+  }
+
+  link root_;
+  std::size_t size_ = 0;
+};
+
+template <class V>
+void radix_map<V>::dispose::operator()(node* p) const noexcept {
+  if (p->leaf)
+    rc::plain_dispose<leaf_node>{}(static_cast<leaf_node*>(p));
+  else
+    rc::plain_dispose<branch_node>{}(static_cast<branch_node*>(p));
+}
+
+}  // namespace cvn
