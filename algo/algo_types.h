@@ -19,7 +19,7 @@
 #include "base/additional.h"
 #include "base/base_types.h"
 #include "base/checks.h"
-#include "base/dense_map.h"
+#include "base/radix.h"
 #include "base/env.h"
 #include "base/graph.h"
 #include "base/loc.h"
@@ -397,7 +397,7 @@ class id_map {
 
  private:
   static std::uint64_t key(Id i) { return static_cast<std::uint64_t>(i.value); }
-  dense_map<V> trie_;
+  radix_map<V> trie_;
 };
 
 /// A persistent map keyed by model elements: one identifier map per kind of element.

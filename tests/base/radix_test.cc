@@ -1,4 +1,4 @@
-#include "base/dense_map.h"
+#include "base/radix.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 
 namespace {
 
-using cvn::dense_map;
+using cvn::radix_map;
 using bindings = std::vector<std::pair<std::uint64_t, std::string>>;
 
-bindings contents(const dense_map<std::string>& m) {
+bindings contents(const radix_map<std::string>& m) {
   bindings out;
   m.for_each([&](std::uint64_t k, const std::string& v) { out.emplace_back(k, v); });
   return out;
@@ -22,8 +22,8 @@ bindings contents(const dense_map<std::string>& m) {
 
 bindings contents(const std::map<std::uint64_t, std::string>& m) { return {m.begin(), m.end()}; }
 
-TEST(DenseMap, GrowsForLargeKeysAndVisitsInAscendingOrder) {
-  dense_map<std::string> m;
+TEST(RadixMap, GrowsForLargeKeysAndVisitsInAscendingOrder) {
+  radix_map<std::string> m;
   EXPECT_EQ(m.find(0), nullptr);
   EXPECT_THROW((void)m.get(3), cvn::Not_found);
   for (std::uint64_t k : {5ULL, 0ULL, 17ULL, 16ULL, 4096ULL, 1ULL << 40, ~0ULL, 15ULL})
@@ -48,11 +48,11 @@ TEST(DenseMap, GrowsForLargeKeysAndVisitsInAscendingOrder) {
   EXPECT_EQ(contents(m), (bindings{{3, "3"}}));
 }
 
-TEST(DenseMap, UpdateStartsFromADefaultValueAndStopsEarlyVisits) {
-  dense_map<std::string> m;
+TEST(RadixMap, UpdateStartsFromADefaultValueAndStopsEarlyVisits) {
+  radix_map<std::string> m;
   m = std::move(m).update(7, [](std::string& v) { v += "a"; });
   m = std::move(m).update(7, [](std::string& v) { v += "b"; });
-  const dense_map<std::string> kept = m;
+  const radix_map<std::string> kept = m;
   m = std::move(m).update(7, [](std::string& v) { v += "c"; });
   EXPECT_EQ(kept.get(7), "ab");
   EXPECT_EQ(m.get(7), "abc");
@@ -68,11 +68,11 @@ TEST(DenseMap, UpdateStartsFromADefaultValueAndStopsEarlyVisits) {
 
 // Random adds, updates and removals against std::map, on moved and shared versions alike; every version
 // kept along the way must still read as it did when it was made.
-TEST(DenseMap, RandomOperationsMatchAReferenceMapForEveryVersionKept) {
+TEST(RadixMap, RandomOperationsMatchAReferenceMapForEveryVersionKept) {
   std::mt19937_64 rnd(7);
-  dense_map<std::string> m;
+  radix_map<std::string> m;
   std::map<std::uint64_t, std::string> ref;
-  std::vector<std::pair<dense_map<std::string>, std::map<std::uint64_t, std::string>>> kept;
+  std::vector<std::pair<radix_map<std::string>, std::map<std::uint64_t, std::string>>> kept;
   for (int step = 0; step < 6000; ++step) {
     // Mostly dense keys, as identifiers are, with now and then a far one.
     const std::uint64_t k = rnd() % 10 == 0 ? rnd() % 100000 : rnd() % 600;
