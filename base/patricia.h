@@ -49,11 +49,16 @@ class patricia {
   static const leaf_node& as_leaf(const node* t) { return *static_cast<const leaf_node*>(t); }
   static link* children(node* t) { return reinterpret_cast<link*>(t + 1); }
   static const link* children(const node* t) { return reinterpret_cast<const link*>(t + 1); }
-  static unsigned count(const node* t) { return static_cast<unsigned>(__builtin_popcount(t->bits)); }
-  // The position of digit d among the children (whether or not it is present).
-  static unsigned rank(const node* t, unsigned d) {
-    return static_cast<unsigned>(__builtin_popcount(t->bits & ((1U << d) - 1)));
+  // Bits set in a 16-bit mask, without the library call that a target without a popcount instruction gets.
+  static unsigned popcount16(unsigned x) {
+    x = x - ((x >> 1) & 0x5555U);
+    x = (x & 0x3333U) + ((x >> 2) & 0x3333U);
+    x = (x + (x >> 4)) & 0x0F0FU;
+    return (x + (x >> 8)) & 0x1FU;
   }
+  static unsigned count(const node* t) { return popcount16(t->bits); }
+  // The position of digit d among the children (whether or not it is present).
+  static unsigned rank(const node* t, unsigned d) { return popcount16(t->bits & ((1U << d) - 1)); }
   static bool has(const node* t, unsigned d) { return ((t->bits >> d) & 1U) != 0; }
   static constexpr std::uint64_t low_mask(unsigned level) { return (std::uint64_t{1} << (stride * level)) - 1; }
   static constexpr unsigned digit(std::uint64_t k, unsigned level) {
