@@ -174,31 +174,32 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
       const port& p = get_port(a, cont->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
         if (adding) {
-          x.ports = std::move(x.ports).add(cont->id, {});
+          x.ports = std::move(x.ports).add(cont->id);
           if (!x.port_names.empty()) {
-            x.port_names = std::move(x.port_names).add({p.port_name, cont->id}, {});
+            x.port_names = std::move(x.port_names).add({detail::name_hash(p.port_name), cont->id}, {});
           } else if (x.ports.size() > contents::named_from) {
             x.ports.for_each([&](port_id q, const detail::unit&) {
-              x.port_names = std::move(x.port_names).add({get_port(a, q).port_name, q}, {});
+              x.port_names = std::move(x.port_names).add({detail::name_hash(get_port(a, q).port_name), q}, {});
             });
           }
         } else {
           x.ports = std::move(x.ports).remove(cont->id);
-          if (!x.port_names.empty()) x.port_names = std::move(x.port_names).remove({p.port_name, cont->id});
+          if (!x.port_names.empty())
+            x.port_names = std::move(x.port_names).remove({detail::name_hash(p.port_name), cont->id});
         }
         step(p.port_dir == direction::In ? x.in_ports : x.out_ports);
       });
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
-        const std::pair<detail::ref_key, ref_id> key{{rr.ref_name, c->condition}, r->id};
+        const std::pair<std::uint64_t, ref_id> key{detail::name_hash(rr.ref_name), r->id};
         if (adding) {
           x.refs = std::move(x.refs).add(r->id, c->condition);
           if (!x.ref_names.empty()) {
             x.ref_names = std::move(x.ref_names).add(key, {});
           } else if (x.refs.size() > contents::named_from) {
-            x.refs.for_each([&](ref_id q, const std::optional<cond>& qc) {
-              x.ref_names = std::move(x.ref_names).add({{get_ref(a, q).ref_name, qc}, q}, {});
+            x.refs.for_each([&](ref_id q, const std::optional<cond>&) {
+              x.ref_names = std::move(x.ref_names).add({detail::name_hash(get_ref(a, q).ref_name), q}, {});
             });
           }
         } else {
@@ -487,8 +488,8 @@ std::optional<port_id> first_port_named(const algorithm& a, const graph_elt& c, 
     });
     return found;
   }
-  x->port_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
-    if (!found && p(key.second)) found = key.second;
+  x->port_names.for_each_equivalent(detail::name_hash(name), [&](const auto& key, const detail::unit&) {
+    if (!found && get_port(a, key.second).port_name == name && p(key.second)) found = key.second;
   });
   return found;
 }
@@ -514,13 +515,10 @@ std::vector<ref_id> refs_by_name(const algorithm& a, const graph_elt& c, const s
     });
     return out;
   }
-  const auto take = [&](const auto& key, const detail::unit&) { out.push_back(key.second); };
-  if (under)
-    x->ref_names.for_each_equivalent(detail::ref_key{name, *under}, take);
-  else
-    x->ref_names.for_each_equivalent(name, take);
-  // The index orders by condition before identifier.
-  if (!under) std::sort(out.begin(), out.end());
+  x->ref_names.for_each_equivalent(detail::name_hash(name), [&](const auto& key, const detail::unit&) {
+    const ref_id r = key.second;
+    if (get_ref(a, r).ref_name == name && (!under || *under == x->refs.get(r))) out.push_back(r);
+  });
   return out;
 }
 
@@ -852,11 +850,11 @@ void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
   if (ch.additional) n.ref_additional = *ch.additional;
   if (ch.name && *ch.name != old.ref_name)
     if (const auto* found = r.idx.containers.find(Ref{i}))
-      for (const auto& [c, cd] : found->to_vector())
-        r.idx.contents_of = std::move(r.idx.contents_of).update(c, [&](contents& x) {
+      for (const container_list::entry& c : found->to_vector())
+        r.idx.contents_of = std::move(r.idx.contents_of).update(c.first, [&](contents& x) {
           if (x.ref_names.empty()) return;
-          x.ref_names = std::move(x.ref_names).remove({{old.ref_name, cd}, i});
-          x.ref_names = std::move(x.ref_names).add({{n.ref_name, cd}, i}, {});
+          x.ref_names = std::move(x.ref_names).remove({detail::name_hash(old.ref_name), i});
+          x.ref_names = std::move(x.ref_names).add({detail::name_hash(n.ref_name), i}, {});
         });
   r.refs = std::move(r.refs).modify(i, std::move(n));
 }

@@ -6,6 +6,8 @@
 // valid. Besides the fields that hold the model, the algorithm carries indexes derived from its graph
 // (contents of each container, data sources of each port, counters for the mixing rule), kept in step by
 // the primitives that touch the graph, so that the checks of algo_ops never scan a definition's references.
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -293,42 +295,102 @@ using algo_graph = graph::Make_with_map<elt_id, edge>;
 // Derived indexes
 
 namespace detail {
-// Orders (name, identifier) pairs and lets a bare name probe all pairs with that name.
-template <class Name, class Id>
-struct by_name_compare {
-  bool operator()(const std::pair<Name, Id>& a, const std::pair<Name, Id>& b) const { return a < b; }
-  bool operator()(const std::pair<Name, Id>& a, const Name& b) const { return a.first < b; }
-  bool operator()(const Name& a, const std::pair<Name, Id>& b) const { return a < b.first; }
-};
 struct unit {};
-// References by (name, containment condition, identifier); probes by (name, condition) or by name alone.
-using ref_key = std::pair<std::string, std::optional<cond>>;
-struct ref_name_compare {
-  using entry = std::pair<ref_key, ref_id>;
-  bool operator()(const entry& a, const entry& b) const { return a < b; }
-  bool operator()(const entry& a, const ref_key& b) const { return a.first < b; }
-  bool operator()(const ref_key& a, const entry& b) const { return a < b.first; }
-  bool operator()(const entry& a, const std::string& b) const { return a.first.first < b; }
-  bool operator()(const std::string& a, const entry& b) const { return a < b.first.first; }
+
+/// The identifiers of one container: a few held in place (a reference has the handful of ports of its
+/// definition: no block of their own), a persistent map past `few_max`, so that an update copies a bounded
+/// array or one path of the map, never a long list.
+template <class Id>
+class id_set {
+ public:
+  static constexpr std::size_t few_max = 4;
+  [[nodiscard]] std::size_t size() const { return many_.empty() ? few_count_ : many_.size(); }
+  [[nodiscard]] bool empty() const { return size() == 0; }
+  [[nodiscard]] id_set add(Id i) && {
+    if (many_.empty()) {
+      Id* const end = few_.data() + few_count_;
+      Id* const at = std::lower_bound(few_.data(), end, i);
+      if (at != end && *at == i) return std::move(*this);
+      if (few_count_ < few_max) {
+        std::move_backward(at, end, end + 1);
+        *at = i;
+        ++few_count_;
+        return std::move(*this);
+      }
+      for (std::size_t k = 0; k < few_count_; ++k) many_ = std::move(many_).add(few_[k], {});
+      few_count_ = 0;
+    }
+    many_ = std::move(many_).add(i, {});
+    return std::move(*this);
+  }
+  [[nodiscard]] id_set remove(Id i) && {
+    if (many_.empty()) {
+      Id* const end = few_.data() + few_count_;
+      Id* const at = std::lower_bound(few_.data(), end, i);
+      if (at != end && *at == i) {
+        std::move(at + 1, end, at);
+        --few_count_;
+      }
+    } else {
+      many_ = std::move(many_).remove(i);
+    }
+    return std::move(*this);
+  }
+  /// Visits the identifiers in ascending order as f(id, unit).
+  template <class F>
+  void for_each(F&& f) const {
+    if (!many_.empty()) {
+      many_.for_each(f);
+      return;
+    }
+    for (std::size_t k = 0; k < few_count_; ++k) f(few_[k], unit{});
+  }
+  /// Visits in ascending order until f returns true; true when it did.
+  template <class F>
+  bool for_each_until(F&& f) const {
+    if (!many_.empty()) return many_.for_each_until(f);
+    for (std::size_t k = 0; k < few_count_; ++k)
+      if (f(few_[k], unit{})) return true;
+    return false;
+  }
+
+ private:
+  std::array<Id, few_max> few_{};  // the first few_count_, while many_ is empty
+  std::uint32_t few_count_ = 0;
+  pmap<Id, unit> many_;
 };
+
+/// A name index: (hash of the name, identifier). The entries of one hash are those of the name, in
+/// ascending identifier order, and rare collisions that a lookup sorts out against the records; a key is
+/// 16 bytes where the name itself would take 32 and more.
+template <class Id>
+struct hashed_compare {
+  using entry = std::pair<std::uint64_t, Id>;
+  bool operator()(const entry& a, const entry& b) const { return a < b; }
+  bool operator()(const entry& a, std::uint64_t h) const { return a.first < h; }
+  bool operator()(std::uint64_t h, const entry& b) const { return h < b.first; }
+};
+template <class Id>
+using name_index = pmap<std::pair<std::uint64_t, Id>, unit, hashed_compare<Id>>;
+[[nodiscard]] inline std::uint64_t name_hash(const std::string& s) { return std::hash<std::string>{}(s); }
 }  // namespace detail
 
 /// What a container (a definition or a reference) holds, kept from its `Contain` edges and the data edges
 /// of its ports. Identifiers grow with time, so ascending identifier order is insertion order.
 ///
-/// The name indexes are kept only for containers with more than `named_from` ports (references): below
-/// that a lookup reads the few records, and a reference, which has the handful of ports of its definition,
-/// carries no name index at all. Once made, an index is complete and kept until its container is empty.
+/// The name indexes are kept only for containers with more than `named_from` elements: below that a lookup
+/// reads the few records, and a reference, which has the handful of ports of its definition, carries no
+/// name index at all. Once made, an index is complete and kept until its container is empty.
 struct contents {
   static constexpr std::size_t named_from = 8;
-  pmap<port_id, detail::unit> ports;
-  pmap<std::pair<std::string, port_id>, detail::unit, detail::by_name_compare<std::string, port_id>> port_names;
+  detail::id_set<port_id> ports;
+  detail::name_index<port_id> port_names;
   std::uint32_t in_ports = 0;
   std::uint32_t out_ports = 0;
   std::uint32_t uncond_refs = 0;
   std::uint32_t cond_refs = 0;
   pmap<ref_id, std::optional<cond>> refs;
-  pmap<std::pair<detail::ref_key, ref_id>, detail::unit, detail::ref_name_compare> ref_names;
+  detail::name_index<ref_id> ref_names;
   std::uint32_t uncond_links = 0;     // unconditioned data edges between two ports of this definition
   std::uint32_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
 };
