@@ -192,14 +192,14 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
-        const std::pair<std::uint64_t, ref_id> key{detail::name_hash(rr.ref_name), r->id};
+        const std::pair<std::string, ref_id> key{rr.ref_name, r->id};
         if (adding) {
           x.refs = std::move(x.refs).add(r->id, c->condition);
           if (!x.ref_names.empty()) {
             x.ref_names = std::move(x.ref_names).add(key, {});
           } else if (x.refs.size() > contents::named_from) {
             x.refs.for_each([&](ref_id q, const std::optional<cond>&) {
-              x.ref_names = std::move(x.ref_names).add({detail::name_hash(get_ref(a, q).ref_name), q}, {});
+              x.ref_names = std::move(x.ref_names).add({get_ref(a, q).ref_name, q}, {});
             });
           }
         } else {
@@ -515,9 +515,9 @@ std::vector<ref_id> refs_by_name(const algorithm& a, const graph_elt& c, const s
     });
     return out;
   }
-  x->ref_names.for_each_equivalent(detail::name_hash(name), [&](const auto& key, const detail::unit&) {
+  x->ref_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
     const ref_id r = key.second;
-    if (get_ref(a, r).ref_name == name && (!under || *under == x->refs.get(r))) out.push_back(r);
+    if (!under || *under == x->refs.get(r)) out.push_back(r);
   });
   return out;
 }
@@ -853,8 +853,8 @@ void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
       for (const container_list::entry& c : found->to_vector())
         r.idx.contents_of = std::move(r.idx.contents_of).update(c.first, [&](contents& x) {
           if (x.ref_names.empty()) return;
-          x.ref_names = std::move(x.ref_names).remove({detail::name_hash(old.ref_name), i});
-          x.ref_names = std::move(x.ref_names).add({detail::name_hash(n.ref_name), i}, {});
+          x.ref_names = std::move(x.ref_names).remove({old.ref_name, i});
+          x.ref_names = std::move(x.ref_names).add({n.ref_name, i}, {});
         });
   r.refs = std::move(r.refs).modify(i, std::move(n));
 }

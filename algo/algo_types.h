@@ -360,9 +360,9 @@ class id_set {
   pmap<Id, unit> many_;
 };
 
-/// A name index: (hash of the name, identifier). The entries of one hash are those of the name, in
-/// ascending identifier order, and rare collisions that a lookup sorts out against the records; a key is
-/// 16 bytes where the name itself would take 32 and more.
+/// A name index of ports: (hash of the name, identifier). The entries of one hash are those of the name,
+/// in ascending identifier order, and rare collisions that a lookup sorts out against the records; a key
+/// is 16 bytes where the name itself would take 32 and more.
 template <class Id>
 struct hashed_compare {
   using entry = std::pair<std::uint64_t, Id>;
@@ -373,6 +373,20 @@ struct hashed_compare {
 template <class Id>
 using name_index = pmap<std::pair<std::uint64_t, Id>, unit, hashed_compare<Id>>;
 [[nodiscard]] inline std::uint64_t name_hash(const std::string& s) { return std::hash<std::string>{}(s); }
+
+/// Orders (name, identifier) pairs and lets a bare name probe all pairs with that name.
+template <class Id>
+struct by_name_compare {
+  using entry = std::pair<std::string, Id>;
+  bool operator()(const entry& a, const entry& b) const { return a < b; }
+  bool operator()(const entry& a, const std::string& b) const { return a.first < b; }
+  bool operator()(const std::string& a, const entry& b) const { return a < b.first; }
+};
+/// The reference index keeps the names themselves: references are named in sequence ("r1", "r2", ...),
+/// and name order puts each new one next to the last, where a hash would send every insertion and check
+/// down a cold path of a large map.
+template <class Id>
+using sorted_name_index = pmap<std::pair<std::string, Id>, unit, by_name_compare<Id>>;
 }  // namespace detail
 
 /// What a container (a definition or a reference) holds, kept from its `Contain` edges and the data edges
@@ -390,7 +404,7 @@ struct contents {
   std::uint32_t uncond_refs = 0;
   std::uint32_t cond_refs = 0;
   pmap<ref_id, std::optional<cond>> refs;
-  detail::name_index<ref_id> ref_names;
+  detail::sorted_name_index<ref_id> ref_names;
   std::uint32_t uncond_links = 0;     // unconditioned data edges between two ports of this definition
   std::uint32_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
 };
