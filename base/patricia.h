@@ -32,7 +32,8 @@ class patricia {
   using link = rc::ptr<node, dispose>;
   // A leaf holds its key and value (`cap` 0). A branch holds in `key` the low bits common to its keys
   // (below 4 * level), in `bits` the digits that have a child, and after the header room for `cap`
-  // children, the present ones packed in ascending digit order. Most branches of a sparse trie have two or
+  // children: below sixteen, the present ones packed in ascending digit order; at sixteen, each at its
+  // digit. Most branches of a sparse trie have two or
   // three children: sixteen slots each would make the branches outweigh the leaves.
   struct node {
     std::uint32_t refs = 1;
@@ -57,8 +58,16 @@ class patricia {
     return (x + (x >> 8)) & 0x1FU;
   }
   static unsigned count(const node* t) { return popcount16(t->bits); }
-  // The position of digit d among the children (whether or not it is present).
-  static unsigned rank(const node* t, unsigned d) { return popcount16(t->bits & ((1U << d) - 1)); }
+  // A branch with room for every digit keeps each child at its digit: the dense tries of identifier
+  // tables fill their branches, and their lookups then index directly.
+  static bool direct(const node* t) { return t->cap == width; }
+  // The slot of digit d (whether or not it is present).
+  static unsigned rank(const node* t, unsigned d) {
+    return direct(t) ? d : popcount16(t->bits & ((1U << d) - 1));
+  }
+  // The next capacity of a full branch: a two-way branch often gets a third child, but one that gets a
+  // fifth usually fills up.
+  static unsigned grown(unsigned cap) { return cap == 2 ? 4 : width; }
   static bool has(const node* t, unsigned d) { return ((t->bits >> d) & 1U) != 0; }
   static constexpr std::uint64_t low_mask(unsigned level) { return (std::uint64_t{1} << (stride * level)) - 1; }
   static constexpr unsigned digit(std::uint64_t k, unsigned level) {
@@ -163,7 +172,11 @@ class patricia {
     b->bits = t->bits;
     link* from = children(t.get());
     link* to = children(b);
-    for (unsigned i = 0, n = count(t.get()); i < n; ++i) to[i] = unique ? std::move(from[i]) : from[i];
+    for (unsigned d = 0, i = 0, j = 0; d < width; ++d) {
+      if (!has(b, d)) continue;
+      link& src = from[direct(t.get()) ? d : i++];
+      to[direct(b) ? d : j++] = unique ? std::move(src) : src;
+    }
     t = link(b);
   }
   static link leaf(std::uint64_t k, V value) {
@@ -218,12 +231,13 @@ class patricia {
       upsert<in_place>(children(t.get())[rank(t.get(), d)], k, make, apply);
       return;
     }
-    // A new child: the node grows by doubling, so that filling a branch moves each child O(1) times.
+    // A new child: a full node moves to a larger one (2, 4, then 16 slots), so each child moves O(1) times.
     const unsigned n = count(t.get());
-    own(t, n < t->cap ? n + 1 : 2 * t->cap);
+    own(t, n < t->cap ? n + 1 : grown(t->cap));
     link* c = children(t.get());
     const unsigned at = rank(t.get(), d);
-    for (unsigned i = n; i > at; --i) c[i] = std::move(c[i - 1]);
+    if (!direct(t.get()))
+      for (unsigned i = n; i > at; --i) c[i] = std::move(c[i - 1]);
     t->bits = static_cast<std::uint16_t>(t->bits | (1U << d));
     upsert<in_place>(c[at], k, make, apply);
   }
@@ -241,11 +255,12 @@ class patricia {
     erase(c[at], k);
     if (c[at]) return;
     const unsigned n = count(t.get());
-    for (unsigned i = at; i + 1 < n; ++i) c[i] = std::move(c[i + 1]);
+    if (!direct(t.get()))
+      for (unsigned i = at; i + 1 < n; ++i) c[i] = std::move(c[i + 1]);
     t->bits = static_cast<std::uint16_t>(t->bits & ~(1U << d));
     // A branch left with one subtree gives way to it: that subtree's keys keep every bit the branch held.
     if (n - 1 == 1) {
-      link keep = std::move(c[0]);
+      link keep = std::move(c[rank(t.get(), static_cast<unsigned>(__builtin_ctz(t->bits)))]);
       t = std::move(keep);
     }
   }
