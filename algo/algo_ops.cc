@@ -154,9 +154,7 @@ std::pair<ref_id, algorithm> add_ref(algorithm&& a, def_id container, const std:
   } else if (is_conditioned_def(a, container)) {
     raise_problem(a, holder, "Conditioned references or links exist in definition.");
   }
-  bool taken = false;
-  if (const contents* x = a.idx.contents_of.find(holder))
-    x->ref_names.for_each_equivalent(detail::ref_key{name, condition}, [&](const auto&, const auto&) { taken = true; });
+  const bool taken = !refs_by_name(a, holder, name, std::make_optional(condition)).empty();
   if (taken)
     raise_problem(a, holder,
                   sprintf_string("A reference named %s already exist in definition %s%s.", name.c_str(),
@@ -274,10 +272,8 @@ algorithm modify_ref(const algorithm& a, const ref_update& u, ref_id r) {
     if (const auto* cs = a.idx.containers.find(Ref{r}))
       for (const auto& [c, cd] : cs->to_vector()) {
         bool taken = false;
-        if (const contents* x = a.idx.contents_of.find(c))
-          x->ref_names.for_each_equivalent(detail::ref_key{*u.name, cd}, [&](const auto& key, const auto&) {
-            if (key.second != r) taken = true;
-          });
+        for (ref_id other : refs_by_name(a, c, *u.name, std::make_optional(cd)))
+          if (other != r) taken = true;
         if (taken) raise_problem(a, Ref{r}, sprintf_string("Another reference \"%s\" already exists.", u.name->c_str()));
       }
   ref_changes ch{u.name, u.period, u.comment, u.args, std::nullopt, u.abstract, u.additional};

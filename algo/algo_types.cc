@@ -148,15 +148,16 @@ std::optional<cond> cond_of_edge(const edge& l) {
 namespace {
 
 // The first container of an element from the index.
-const graph_elt* owner_of(const indexes& idx, const graph_elt& e) {
+std::optional<graph_elt> owner_of(const indexes& idx, const graph_elt& e) {
   const auto* cs = idx.containers.find(e);
-  return cs == nullptr || cs->empty() ? nullptr : &cs->front().first;
+  if (cs == nullptr || cs->empty()) return std::nullopt;
+  return cs->front_elt();
 }
 
 // Keeps the indexes in step with one edge added (delta +1) or removed (delta -1). Records must be present.
 void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const graph_elt& dst, const edge& l,
                 bool adding) {
-  const auto step = [adding](std::size_t& n) {
+  const auto step = [adding](std::uint32_t& n) {
     if (adding)
       ++n;
     else if (n > 0)
@@ -173,24 +174,37 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
       const port& p = get_port(a, cont->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
         if (adding) {
-          x.ports = std::move(x.ports).add(cont->id, {});
-          x.port_names = std::move(x.port_names).add({p.port_name, cont->id}, {});
+          x.ports = std::move(x.ports).add(cont->id);
+          if (!x.port_names.empty()) {
+            x.port_names = std::move(x.port_names).add({detail::name_hash(p.port_name), cont->id}, {});
+          } else if (x.ports.size() > contents::named_from) {
+            x.ports.for_each([&](port_id q, const detail::unit&) {
+              x.port_names = std::move(x.port_names).add({detail::name_hash(get_port(a, q).port_name), q}, {});
+            });
+          }
         } else {
           x.ports = std::move(x.ports).remove(cont->id);
-          x.port_names = std::move(x.port_names).remove({p.port_name, cont->id});
+          if (!x.port_names.empty())
+            x.port_names = std::move(x.port_names).remove({detail::name_hash(p.port_name), cont->id});
         }
         step(p.port_dir == direction::In ? x.in_ports : x.out_ports);
       });
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
-        const std::pair<detail::ref_key, ref_id> key{{rr.ref_name, c->condition}, r->id};
+        const std::pair<std::string, ref_id> key{rr.ref_name, r->id};
         if (adding) {
           x.refs = std::move(x.refs).add(r->id, c->condition);
-          x.ref_names = std::move(x.ref_names).add(key, {});
+          if (!x.ref_names.empty()) {
+            x.ref_names = std::move(x.ref_names).add(key, {});
+          } else if (x.refs.size() > contents::named_from) {
+            x.refs.for_each([&](ref_id q, const std::optional<cond>&) {
+              x.ref_names = std::move(x.ref_names).add({get_ref(a, q).ref_name, q}, {});
+            });
+          }
         } else {
           x.refs = std::move(x.refs).remove(r->id);
-          x.ref_names = std::move(x.ref_names).remove(key);
+          if (!x.ref_names.empty()) x.ref_names = std::move(x.ref_names).remove(key);
         }
         step(c->condition ? x.cond_refs : x.uncond_refs);
       });
@@ -210,18 +224,18 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
         if (it != v.end()) v.erase(it);
       }
     });
-    const graph_elt* os = owner_of(idx, src);
-    const graph_elt* od = owner_of(idx, dst);
-    const auto bump = [&](const graph_elt& def, std::size_t contents::*counter) {
+    const std::optional<graph_elt> os = owner_of(idx, src);
+    const std::optional<graph_elt> od = owner_of(idx, dst);
+    const auto bump = [&](const graph_elt& def, std::uint32_t contents::*counter) {
       idx.contents_of = std::move(idx.contents_of).update(def, [&](contents& x) { step(x.*counter); });
     };
     if (!d->condition) {
-      if (os != nullptr && od != nullptr && std::holds_alternative<Def>(*os) && *os == *od)
+      if (os && od && std::holds_alternative<Def>(*os) && *os == *od)
         bump(*os, &contents::uncond_links);
     } else {
-      if (os != nullptr && std::holds_alternative<Def>(*os) && get_port(a, s->id).port_dir == direction::In)
+      if (os && std::holds_alternative<Def>(*os) && get_port(a, s->id).port_dir == direction::In)
         bump(*os, &contents::cond_port_links);
-      if (od != nullptr && std::holds_alternative<Def>(*od) && get_port(a, t->id).port_dir == direction::Out)
+      if (od && std::holds_alternative<Def>(*od) && get_port(a, t->id).port_dir == direction::Out)
         bump(*od, &contents::cond_port_links);
     }
   }
@@ -358,8 +372,7 @@ std::vector<ref_id> referencers(const algorithm& a, def_id d) {
 }
 
 std::optional<graph_elt> container(const algorithm& a, const graph_elt& e) {
-  if (const graph_elt* o = owner_of(a.idx, e)) return *o;
-  return std::nullopt;
+  return owner_of(a.idx, e);
 }
 
 graph_elt port_container(const algorithm& a, port_id p) {
@@ -368,7 +381,7 @@ graph_elt port_container(const algorithm& a, port_id p) {
     throw Failure(sprintf_string("Port %s has no container.", get_port(a, p).port_name.c_str()));
   if (cs->size() > 1)
     throw Failure(sprintf_string("Port %s has more than one container.", get_port(a, p).port_name.c_str()));
-  return cs->front().first;
+  return cs->front_elt();
 }
 
 def_id ref_container(const algorithm& a, ref_id r) {
@@ -377,7 +390,8 @@ def_id ref_container(const algorithm& a, ref_id r) {
     throw Failure(sprintf_string("Reference %s has no container.", get_ref(a, r).ref_name.c_str()));
   if (cs->size() > 1)
     throw Failure(sprintf_string("Reference %s has more than one container.", get_ref(a, r).ref_name.c_str()));
-  if (const auto* d = std::get_if<Def>(&cs->front().first)) return d->id;
+  const graph_elt c = cs->front_elt();
+  if (const auto* d = std::get_if<Def>(&c)) return d->id;
   base_types::internal_error("a reference contained by something else than a definition");
 }
 
@@ -460,25 +474,52 @@ std::size_t port_count(const algorithm& a, const graph_elt& c, direction dir) {
   return dir == direction::In ? x->in_ports : x->out_ports;
 }
 
-std::optional<port_id> port_by_name(const algorithm& a, const graph_elt& c, const std::string& name) {
+namespace {
+// The first port (in insertion order) of the container with that name that satisfies p.
+template <class P>
+std::optional<port_id> first_port_named(const algorithm& a, const graph_elt& c, const std::string& name, P&& p) {
   const contents* x = contents_of(a, c);
   if (x == nullptr) return std::nullopt;
   std::optional<port_id> found;
-  x->port_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
-    if (!found) found = key.second;
+  if (x->port_names.empty()) {
+    (void)x->ports.for_each_until([&](port_id q, const detail::unit&) {
+      if (get_port(a, q).port_name == name && p(q)) found = q;
+      return found.has_value();
+    });
+    return found;
+  }
+  x->port_names.for_each_equivalent(detail::name_hash(name), [&](const auto& key, const detail::unit&) {
+    if (!found && get_port(a, key.second).port_name == name && p(key.second)) found = key.second;
   });
   return found;
+}
+}  // namespace
+
+std::optional<port_id> port_by_name(const algorithm& a, const graph_elt& c, const std::string& name) {
+  return first_port_named(a, c, name, [](port_id) { return true; });
 }
 
 std::optional<port_id> port_by_name_dir(const algorithm& a, const graph_elt& c, const std::string& name,
                                         direction dir) {
+  return first_port_named(a, c, name, [&](port_id q) { return get_port(a, q).port_dir == dir; });
+}
+
+std::vector<ref_id> refs_by_name(const algorithm& a, const graph_elt& c, const std::string& name,
+                                 const std::optional<std::optional<cond>>& under) {
+  std::vector<ref_id> out;
   const contents* x = contents_of(a, c);
-  if (x == nullptr) return std::nullopt;
-  std::optional<port_id> found;
-  x->port_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
-    if (!found && get_port(a, key.second).port_dir == dir) found = key.second;
+  if (x == nullptr) return out;
+  if (x->ref_names.empty()) {
+    x->refs.for_each([&](ref_id r, const std::optional<cond>& rc) {
+      if ((!under || *under == rc) && get_ref(a, r).ref_name == name) out.push_back(r);
+    });
+    return out;
+  }
+  x->ref_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
+    const ref_id r = key.second;
+    if (!under || *under == x->refs.get(r)) out.push_back(r);
   });
-  return found;
+  return out;
 }
 
 std::pair<std::vector<port_id>, std::vector<ref_id>> def_elts(const algorithm& a, def_id d,
@@ -585,8 +626,8 @@ std::vector<ref_id> refs_under_def(const algorithm& a, def_id d) { return def_el
 namespace {
 
 std::optional<ref_id> owning_ref(const algorithm& a, port_id p) {
-  if (const graph_elt* o = owner_of(a.idx, Port{p}))
-    if (const auto* r = std::get_if<Ref>(o)) return r->id;
+  if (const std::optional<graph_elt> o = owner_of(a.idx, Port{p}))
+    if (const auto* r = std::get_if<Ref>(&*o)) return r->id;
   return std::nullopt;
 }
 
@@ -647,7 +688,7 @@ std::vector<ref_id> get_pred_ref(const algorithm& a, ref_id r) {
 std::optional<cond> ref_cond(const algorithm& a, ref_id r) {
   const auto* cs = a.idx.containers.find(Ref{r});
   if (cs == nullptr || cs->empty()) return std::nullopt;
-  return cs->front().second;
+  return cs->front_cond();
 }
 
 bool ref_reaches(const algorithm& a, ref_id from, ref_id to) {
@@ -809,10 +850,11 @@ void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
   if (ch.additional) n.ref_additional = *ch.additional;
   if (ch.name && *ch.name != old.ref_name)
     if (const auto* found = r.idx.containers.find(Ref{i}))
-      for (const auto& [c, cd] : found->to_vector())
-        r.idx.contents_of = std::move(r.idx.contents_of).update(c, [&](contents& x) {
-          x.ref_names = std::move(x.ref_names).remove({{old.ref_name, cd}, i});
-          x.ref_names = std::move(x.ref_names).add({{n.ref_name, cd}, i}, {});
+      for (const container_list::entry& c : found->to_vector())
+        r.idx.contents_of = std::move(r.idx.contents_of).update(c.first, [&](contents& x) {
+          if (x.ref_names.empty()) return;
+          x.ref_names = std::move(x.ref_names).remove({old.ref_name, i});
+          x.ref_names = std::move(x.ref_names).add({n.ref_name, i}, {});
         });
   r.refs = std::move(r.refs).modify(i, std::move(n));
 }
@@ -872,15 +914,8 @@ ref_id lookup_ref(const algorithm& a, const qname& def_name, const std::string& 
                   const std::optional<std::optional<cond>>& under) {
   const def_id d = lookup_def(a, def_name);
   std::optional<ref_id> found;
-  const auto take = [&](const auto& key, const detail::unit&) {
-    if (!found || key.second < *found) found = key.second;
-  };
-  if (const contents* x = contents_of(a, Def{d})) {
-    if (under)
-      x->ref_names.for_each_equivalent(detail::ref_key{ref_name, *under}, take);
-    else
-      x->ref_names.for_each_equivalent(ref_name, take);
-  }
+  const std::vector<ref_id> named = refs_by_name(a, Def{d}, ref_name, under);
+  if (!named.empty()) found = named.front();
   if (!found)
     throw Failure(sprintf_string("Reference %s not found in definition %s.", ref_name.c_str(),
                                  base_types::string_of_qname(def_name).c_str()));

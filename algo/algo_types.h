@@ -6,6 +6,8 @@
 // valid. Besides the fields that hold the model, the algorithm carries indexes derived from its graph
 // (contents of each container, data sources of each port, counters for the mixing rule), kept in step by
 // the primitives that touch the graph, so that the checks of algo_ops never scan a definition's references.
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -294,80 +296,215 @@ using algo_graph = graph::Make_with_map<elt_id, edge>;
 // Derived indexes
 
 namespace detail {
-// Orders (name, identifier) pairs and lets a bare name probe all pairs with that name.
-template <class Name, class Id>
-struct by_name_compare {
-  bool operator()(const std::pair<Name, Id>& a, const std::pair<Name, Id>& b) const { return a < b; }
-  bool operator()(const std::pair<Name, Id>& a, const Name& b) const { return a.first < b; }
-  bool operator()(const Name& a, const std::pair<Name, Id>& b) const { return a < b.first; }
-};
 struct unit {};
-// References by (name, containment condition, identifier); probes by (name, condition) or by name alone.
-using ref_key = std::pair<std::string, std::optional<cond>>;
-struct ref_name_compare {
-  using entry = std::pair<ref_key, ref_id>;
-  bool operator()(const entry& a, const entry& b) const { return a < b; }
-  bool operator()(const entry& a, const ref_key& b) const { return a.first < b; }
-  bool operator()(const ref_key& a, const entry& b) const { return a < b.first; }
-  bool operator()(const entry& a, const std::string& b) const { return a.first.first < b; }
-  bool operator()(const std::string& a, const entry& b) const { return a < b.first.first; }
+
+/// The identifiers of one container: a few held in place (a reference has the handful of ports of its
+/// definition: no block of their own), a persistent map past `few_max`, so that an update copies a bounded
+/// array or one path of the map, never a long list.
+template <class Id>
+class id_set {
+ public:
+  static constexpr std::size_t few_max = 4;
+  [[nodiscard]] std::size_t size() const { return many_.empty() ? few_count_ : many_.size(); }
+  [[nodiscard]] bool empty() const { return size() == 0; }
+  [[nodiscard]] id_set add(Id i) && {
+    if (many_.empty()) {
+      Id* const end = few_.data() + few_count_;
+      Id* const at = std::lower_bound(few_.data(), end, i);
+      if (at != end && *at == i) return std::move(*this);
+      if (few_count_ < few_max) {
+        std::move_backward(at, end, end + 1);
+        *at = i;
+        ++few_count_;
+        return std::move(*this);
+      }
+      for (std::size_t k = 0; k < few_count_; ++k) many_ = std::move(many_).add(few_[k], {});
+      few_count_ = 0;
+    }
+    many_ = std::move(many_).add(i, {});
+    return std::move(*this);
+  }
+  [[nodiscard]] id_set remove(Id i) && {
+    if (many_.empty()) {
+      Id* const end = few_.data() + few_count_;
+      Id* const at = std::lower_bound(few_.data(), end, i);
+      if (at != end && *at == i) {
+        std::move(at + 1, end, at);
+        --few_count_;
+      }
+    } else {
+      many_ = std::move(many_).remove(i);
+    }
+    return std::move(*this);
+  }
+  /// Visits the identifiers in ascending order as f(id, unit).
+  template <class F>
+  void for_each(F&& f) const {
+    if (!many_.empty()) {
+      many_.for_each(f);
+      return;
+    }
+    for (std::size_t k = 0; k < few_count_; ++k) f(few_[k], unit{});
+  }
+  /// Visits in ascending order until f returns true; true when it did.
+  template <class F>
+  bool for_each_until(F&& f) const {
+    if (!many_.empty()) return many_.for_each_until(f);
+    for (std::size_t k = 0; k < few_count_; ++k)
+      if (f(few_[k], unit{})) return true;
+    return false;
+  }
+
+ private:
+  std::array<Id, few_max> few_{};  // the first few_count_, while many_ is empty
+  std::uint32_t few_count_ = 0;
+  pmap<Id, unit> many_;
 };
+
+/// A name index of ports: (hash of the name, identifier). The entries of one hash are those of the name,
+/// in ascending identifier order, and rare collisions that a lookup sorts out against the records; a key
+/// is 16 bytes where the name itself would take 32 and more.
+template <class Id>
+struct hashed_compare {
+  using entry = std::pair<std::uint64_t, Id>;
+  bool operator()(const entry& a, const entry& b) const { return a < b; }
+  bool operator()(const entry& a, std::uint64_t h) const { return a.first < h; }
+  bool operator()(std::uint64_t h, const entry& b) const { return h < b.first; }
+};
+template <class Id>
+using name_index = pmap<std::pair<std::uint64_t, Id>, unit, hashed_compare<Id>>;
+[[nodiscard]] inline std::uint64_t name_hash(const std::string& s) { return std::hash<std::string>{}(s); }
+
+/// Orders (name, identifier) pairs and lets a bare name probe all pairs with that name.
+template <class Id>
+struct by_name_compare {
+  using entry = std::pair<std::string, Id>;
+  bool operator()(const entry& a, const entry& b) const { return a < b; }
+  bool operator()(const entry& a, const std::string& b) const { return a.first < b; }
+  bool operator()(const std::string& a, const entry& b) const { return a < b.first; }
+};
+/// The reference index keeps the names themselves: references are named in sequence ("r1", "r2", ...),
+/// and name order puts each new one next to the last, where a hash would send every insertion and check
+/// down a cold path of a large map.
+template <class Id>
+using sorted_name_index = pmap<std::pair<std::string, Id>, unit, by_name_compare<Id>>;
 }  // namespace detail
 
 /// What a container (a definition or a reference) holds, kept from its `Contain` edges and the data edges
 /// of its ports. Identifiers grow with time, so ascending identifier order is insertion order.
+///
+/// The name indexes are kept only for containers with more than `named_from` elements: below that a lookup
+/// reads the few records, and a reference, which has the handful of ports of its definition, carries no
+/// name index at all. Once made, an index is complete and kept until its container is empty.
 struct contents {
-  pmap<port_id, detail::unit> ports;
-  pmap<std::pair<std::string, port_id>, detail::unit, detail::by_name_compare<std::string, port_id>> port_names;
-  std::size_t in_ports = 0;
-  std::size_t out_ports = 0;
+  static constexpr std::size_t named_from = 8;
+  detail::id_set<port_id> ports;
+  detail::name_index<port_id> port_names;
+  std::uint32_t in_ports = 0;
+  std::uint32_t out_ports = 0;
+  std::uint32_t uncond_refs = 0;
+  std::uint32_t cond_refs = 0;
   pmap<ref_id, std::optional<cond>> refs;
-  pmap<std::pair<detail::ref_key, ref_id>, detail::unit, detail::ref_name_compare> ref_names;
-  std::size_t uncond_refs = 0;
-  std::size_t cond_refs = 0;
-  std::size_t uncond_links = 0;     // unconditioned data edges between two ports of this definition
-  std::size_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
+  detail::sorted_name_index<ref_id> ref_names;
+  std::uint32_t uncond_links = 0;     // unconditioned data edges between two ports of this definition
+  std::uint32_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
 };
 
 /// The containers of one element with the condition of each `Contain` edge. There is one in a sound model,
-/// so the first is held in place and only further ones take memory of their own.
+/// mostly without condition: the first element is held in place in one word and only a condition or further
+/// containers take memory of their own (one index entry per element of the model, so bytes count).
 class container_list {
  public:
   using entry = std::pair<graph_elt, std::optional<cond>>;
-  [[nodiscard]] bool empty() const { return !first_; }
-  [[nodiscard]] std::size_t size() const { return first_ ? 1 + rest_.size() : 0; }
-  [[nodiscard]] const entry& front() const { return *first_; }
+  container_list() = default;
+  container_list(const container_list& o) : first_(o.first_), more_(o.more_ ? std::make_unique<extra>(*o.more_) : nullptr) {}
+  container_list(container_list&&) noexcept = default;
+  container_list& operator=(const container_list& o) {
+    if (this != &o) *this = container_list(o);
+    return *this;
+  }
+  container_list& operator=(container_list&&) noexcept = default;
+  ~container_list() = default;
+
+  [[nodiscard]] bool empty() const { return first_ == 0; }
+  [[nodiscard]] std::size_t size() const { return first_ == 0 ? 0 : 1 + (more_ ? more_->rest.size() : 0); }
+  /// The first container (the list is not empty).
+  [[nodiscard]] graph_elt front_elt() const { return unpack(first_); }
+  /// The condition of the first container's edge.
+  [[nodiscard]] std::optional<cond> front_cond() const { return more_ ? more_->first_cond : std::nullopt; }
+  [[nodiscard]] entry front() const { return {front_elt(), front_cond()}; }
   void add(const entry& e) {
-    if (!first_)
-      first_ = e;
-    else
-      rest_.push_back(e);
+    if (first_ == 0) {
+      first_ = pack(e.first);
+      set_first_cond(e.second);
+    } else {
+      if (!more_) more_ = std::make_unique<extra>();
+      more_->rest.push_back(e);
+    }
   }
   void remove(const entry& e) {
-    if (first_ && *first_ == e) {
-      first_.reset();
-      if (!rest_.empty()) {
-        first_ = rest_.front();
-        rest_.erase(rest_.begin());
+    if (first_ != 0 && front() == e) {
+      first_ = 0;
+      std::optional<entry> next;
+      if (more_ && !more_->rest.empty()) {
+        next = more_->rest.front();
+        more_->rest.erase(more_->rest.begin());
+      }
+      set_first_cond(std::nullopt);
+      if (next) {
+        first_ = pack(next->first);
+        set_first_cond(next->second);
       }
       return;
     }
-    for (auto it = rest_.begin(); it != rest_.end(); ++it)
+    if (!more_) return;
+    for (auto it = more_->rest.begin(); it != more_->rest.end(); ++it)
       if (*it == e) {
-        rest_.erase(it);
-        return;
+        more_->rest.erase(it);
+        break;
       }
+    set_first_cond(more_->first_cond);
   }
   [[nodiscard]] std::vector<entry> to_vector() const {
     std::vector<entry> out;
-    if (first_) out.push_back(*first_);
-    out.insert(out.end(), rest_.begin(), rest_.end());
+    if (first_ != 0) out.push_back(front());
+    if (more_) out.insert(out.end(), more_->rest.begin(), more_->rest.end());
     return out;
   }
 
  private:
-  std::optional<entry> first_;
-  std::vector<entry> rest_;
+  struct extra {
+    std::optional<cond> first_cond;
+    std::vector<entry> rest;
+  };
+  // The element's identifier above two bits that hold its kind + 1, so that 0 means none.
+  static std::uint64_t pack(const graph_elt& e) {
+    const auto id = std::visit([](const auto& x) { return static_cast<std::uint64_t>(x.id.value); }, e);
+    return (id << 2) | (e.index() + 1);
+  }
+  static graph_elt unpack(std::uint64_t w) {
+    const auto id = static_cast<std::int64_t>(w >> 2);
+    switch (w & 3) {
+      case 1:
+        return Port{port_id{id}};
+      case 2:
+        return Def{def_id{id}};
+      default:
+        return Ref{ref_id{id}};
+    }
+  }
+  // Keeps `more_` only while it holds something.
+  void set_first_cond(const std::optional<cond>& c) {
+    if (!c && (!more_ || more_->rest.empty())) {
+      more_.reset();
+      return;
+    }
+    if (!more_) more_ = std::make_unique<extra>();
+    more_->first_cond = c;
+  }
+
+  std::uint64_t first_ = 0;
+  std::unique_ptr<extra> more_;
 };
 
 /// A persistent map keyed by identifiers of one kind: a trie over the integer that keeps the newest
@@ -595,6 +732,10 @@ void iter_pred_algo_graph(const algorithm& a, const std::function<void(const gra
 [[nodiscard]] std::size_t port_count(const algorithm& a, const graph_elt& c, direction dir);
 /// The port of the container with that name (the first added when several), or nothing.
 [[nodiscard]] std::optional<port_id> port_by_name(const algorithm& a, const graph_elt& c, const std::string& name);
+/// The references of the container with that name (under exactly the condition when one is given), in
+/// insertion order.
+[[nodiscard]] std::vector<ref_id> refs_by_name(const algorithm& a, const graph_elt& c, const std::string& name,
+                                               const std::optional<std::optional<cond>>& under = std::nullopt);
 /// The port of the container with that name and direction, or nothing.
 [[nodiscard]] std::optional<port_id> port_by_name_dir(const algorithm& a, const graph_elt& c,
                                                       const std::string& name, direction dir);

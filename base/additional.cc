@@ -5,19 +5,23 @@
 namespace cvn::additional {
 
 attributes attributes::add(const std::string& name, const std::string& value) const {
-  attributes r = *this;
-  r.map_[name] = value;
+  auto m = map_ ? std::make_shared<map>(*map_) : std::make_shared<map>();
+  (*m)[name] = value;
+  attributes r;
+  r.map_ = std::move(m);
   return r;
 }
 
 std::optional<std::string> attributes::get(const std::string& name) const {
-  const auto it = map_.find(name);
-  if (it == map_.end()) return std::nullopt;
+  if (!map_) return std::nullopt;
+  const auto it = map_->find(name);
+  if (it == map_->end()) return std::nullopt;
   return it->second;
 }
 
 std::vector<std::pair<std::string, std::string>> attributes::to_list() const {
-  return {map_.begin(), map_.end()};
+  if (!map_) return {};
+  return {map_->begin(), map_->end()};
 }
 
 attributes of_list(const std::vector<std::pair<std::string, std::string>>& pairs) {
@@ -32,7 +36,8 @@ std::string one_to_string(const std::pair<std::string, std::string>& binding) {
 
 std::string to_string(const attributes& set) {
   std::string out;
-  for (auto it = set.map_.rbegin(); it != set.map_.rend(); ++it) {
+  if (!set.map_) return out;
+  for (auto it = set.map_->rbegin(); it != set.map_->rend(); ++it) {
     if (!out.empty()) out += ", ";
     out += one_to_string(*it);
   }

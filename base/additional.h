@@ -1,6 +1,7 @@
 #pragma once
 // Attribute sets carried by ports and references: name -> value, with their textual forms.
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -8,18 +9,20 @@
 
 namespace cvn::additional {
 
-/// An immutable attribute set ordered by byte-wise name comparison. Sets are small; a copy is cheap enough.
+/// An immutable attribute set ordered by byte-wise name comparison. Every port and reference carries one
+/// and nearly all are empty: the set is one shared pointer, null when empty, and copies share the map.
 class attributes {
  public:
   attributes() = default;
   [[nodiscard]] attributes add(const std::string& name, const std::string& value) const;
   [[nodiscard]] std::optional<std::string> get(const std::string& name) const;
   [[nodiscard]] std::vector<std::pair<std::string, std::string>> to_list() const;
-  [[nodiscard]] bool empty() const { return map_.empty(); }
-  bool operator==(const attributes&) const = default;
+  [[nodiscard]] bool empty() const { return !map_; }
+  bool operator==(const attributes& o) const { return map_ == o.map_ || (map_ && o.map_ && *map_ == *o.map_); }
 
  private:
-  std::map<std::string, std::string> map_;
+  using map = std::map<std::string, std::string>;
+  std::shared_ptr<const map> map_;  // never an empty map
   friend std::string to_string(const attributes& set);
 };
 

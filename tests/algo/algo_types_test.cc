@@ -129,6 +129,126 @@ TEST(AlgoTypes, Lookups) {
             "Port z not found in reference r of definition top.");
 }
 
+// A container's name index is made once it holds more than a few elements; lookups answer the same
+// (first added wins, direction filter, conditions) on either side of that point, and in older versions.
+TEST(AlgoTypes, NameLookupsAcrossTheIndexThreshold) {
+  at::algorithm a = at::create();
+  const at::def_id g = at::add_definition_into(a, std::nullopt, std::nullopt, at::definition_kind::Function, "g");
+  const auto add = [&](const std::string& name, direction dir) {
+    return at::add_port_into(a, std::nullopt, 0, "int", dir, name, std::nullopt, std::nullopt, at::Def{g});
+  };
+  const at::port_id x_out = add("x", direction::Out);
+  const at::port_id x_in = add("x", direction::In);
+  std::vector<at::port_id> more;
+  for (int k = 0; k < 4; ++k) more.push_back(add("p" + std::to_string(k), direction::In));
+  const at::algorithm few = a;  // six ports: no index yet
+  for (int k = 4; k < 20; ++k) more.push_back(add("p" + std::to_string(k), direction::In));
+  const at::port_id x_late = add("x", direction::In);
+  for (const at::algorithm* v : std::vector<const at::algorithm*>{&few, &a}) {
+    EXPECT_EQ(at::port_by_name(*v, at::Def{g}, "x"), x_out);
+    EXPECT_EQ(at::port_by_name_dir(*v, at::Def{g}, "x", direction::In), x_in);
+    EXPECT_EQ(at::port_by_name(*v, at::Def{g}, "p3"), more[3]);
+  }
+  EXPECT_FALSE(at::port_by_name(few, at::Def{g}, "p19"));
+  EXPECT_EQ(at::port_by_name(a, at::Def{g}, "p19"), more[19]);
+  // Removing ports updates the index; the version before keeps its answers.
+  const at::algorithm cut = at::remove(at::remove(a, at::Port{x_out}), at::Port{x_in});
+  EXPECT_EQ(at::port_by_name(cut, at::Def{g}, "x"), x_late);
+  EXPECT_EQ(at::port_by_name_dir(cut, at::Def{g}, "x", direction::Out), std::nullopt);
+  EXPECT_EQ(at::port_by_name(a, at::Def{g}, "x"), x_out);
+  EXPECT_EQ(at::ports(cut, at::graph_elt{at::Def{g}}).size(), 21U);
+
+  // References: same names under different conditions, below and above the threshold.
+  const at::def_id top = at::add_definition_into(a, std::nullopt, std::nullopt, at::definition_kind::Function, "top");
+  const at::port_id c = at::add_port_into(a, std::nullopt, 0, "int", direction::In, "c", std::nullopt, std::nullopt,
+                                          at::Def{top});
+  const auto add_ref = [&](const std::string& name, std::optional<at::cond> under) {
+    const at::ref_id r = at::add_reference_into(a, std::nullopt, std::nullopt, std::nullopt, std::nullopt, g, false,
+                                                std::nullopt, name);
+    at::add_edge_into(a, at::Def{top}, at::Ref{r}, at::Contain{under});
+    return r;
+  };
+  const at::ref_id r2 = add_ref("r", at::cond{c, 2});
+  const at::ref_id r1 = add_ref("r", at::cond{c, 1});
+  const simple_name t{"top"};
+  const auto check = [&](const at::algorithm& v) {
+    EXPECT_EQ(at::lookup_ref(v, t, "r"), r2);
+    EXPECT_EQ(at::lookup_ref(v, t, "r", std::optional<at::cond>(at::cond{c, 1})), r1);
+    EXPECT_EQ(at::refs_by_name(v, at::Def{top}, "r"), (std::vector<at::ref_id>{r2, r1}));
+    EXPECT_TRUE(at::refs_by_name(v, at::Def{top}, "r", std::optional<at::cond>()).empty());
+  };
+  check(a);
+  const at::algorithm two = a;
+  std::vector<at::ref_id> others;
+  for (int k = 0; k < 12; ++k) others.push_back(add_ref("q" + std::to_string(k), std::nullopt));
+  check(a);
+  EXPECT_EQ(at::lookup_ref(a, t, "q11"), others[11]);
+  // A rename moves the reference in the index of this version only.
+  at::ref_changes to_r;
+  to_r.name = "r";
+  const at::algorithm renamed = at::modify_ref(a, to_r, others[0]);
+  EXPECT_EQ(at::refs_by_name(renamed, at::Def{top}, "r"), (std::vector<at::ref_id>{r2, r1, others[0]}));
+  EXPECT_EQ(at::lookup_ref(renamed, t, "r", std::optional<at::cond>()), others[0]);
+  EXPECT_TRUE(at::refs_by_name(renamed, at::Def{top}, "q0").empty());
+  EXPECT_EQ(at::lookup_ref(a, t, "q0"), others[0]);
+  check(a);
+  check(two);
+  EXPECT_TRUE(at::refs_by_name(two, at::Def{top}, "q0").empty());
+}
+
+// The checked edits read the name index: a refused edit leaves the algorithm as it was, and a later one
+// still sees every name.
+TEST(AlgoTypes, RefusedEditsLeaveTheNameIndexUnchanged) {
+  at::algorithm a = at::create();
+  const at::def_id g = def(a, "g");
+  const at::def_id top = def(a, "top");
+  std::vector<at::ref_id> rs;
+  for (int k = 0; k < 12; ++k) rs.push_back(ref(a, top, g, "r" + std::to_string(k)));
+  const at::algorithm before = a;
+  const auto rename = [](const std::string& name) {
+    ops::ref_update u;
+    u.name = name;
+    return u;
+  };
+  EXPECT_EQ(problem_text([&] { (void)ref(a, top, g, "r5"); }),
+            "Def top: A reference named r5 already exist in definition top.");
+  EXPECT_EQ(problem_text([&] {
+              (void)ops::modify_ref(a, rename("r7"), rs[2]);
+            }),
+            "Ref r2: Another reference \"r7\" already exists.");
+  EXPECT_EQ(at::refs(a), at::refs(before));
+  for (int k = 0; k < 12; ++k) EXPECT_EQ(at::lookup_ref(a, simple_name{"top"}, "r" + std::to_string(k)), rs[k]);
+  const at::algorithm moved = ops::modify_ref(a, rename("r12"), rs[2]);
+  EXPECT_EQ(at::lookup_ref(moved, simple_name{"top"}, "r12"), rs[2]);
+  EXPECT_EQ(failure_text([&] { (void)at::lookup_ref(moved, simple_name{"top"}, "r2"); }),
+            "Reference r2 not found in definition top.");
+  EXPECT_EQ(at::lookup_ref(a, simple_name{"top"}, "r2"), rs[2]);
+}
+
+// Further containers and conditions of an element are kept apart from the first, and copies do not share
+// them.
+TEST(AlgoTypes, ContainerListsKeepEveryContainerAndCondition) {
+  const at::cond c1{at::port_id{3}, 1};
+  at::container_list l;
+  EXPECT_TRUE(l.empty());
+  l.add({at::Def{at::def_id{7}}, std::nullopt});
+  l.add({at::Ref{at::ref_id{9}}, c1});
+  l.add({at::Port{at::port_id{4}}, std::nullopt});
+  const at::container_list copy = l;
+  l.remove({at::Def{at::def_id{7}}, std::nullopt});
+  EXPECT_EQ(l.front(), (at::container_list::entry{at::Ref{at::ref_id{9}}, c1}));
+  EXPECT_EQ(l.size(), 2U);
+  l.remove({at::Port{at::port_id{4}}, std::nullopt});
+  l.remove({at::Ref{at::ref_id{9}}, std::nullopt});  // not there: the condition differs
+  EXPECT_EQ(l.to_vector(), (std::vector<at::container_list::entry>{{at::Ref{at::ref_id{9}}, c1}}));
+  l.remove({at::Ref{at::ref_id{9}}, c1});
+  EXPECT_TRUE(l.empty());
+  EXPECT_EQ(l.front_cond(), std::nullopt);
+  EXPECT_EQ(copy.to_vector(), (std::vector<at::container_list::entry>{{at::Def{at::def_id{7}}, std::nullopt},
+                                                                     {at::Ref{at::ref_id{9}}, c1},
+                                                                     {at::Port{at::port_id{4}}, std::nullopt}}));
+}
+
 TEST(AlgoTypes, SortDefsByDep) {
   at::algorithm a = at::create();
   const at::def_id d1 = def(a, "d1");

@@ -168,6 +168,32 @@ TEST(Patricia, RandomOperationsAgainstReferenceKeepEveryVersion) {
   }
 }
 
+// Branches grow by reallocation as children arrive and shrink as they leave: every older version, sharing
+// the nodes being outgrown, must keep its own children.
+TEST(Patricia, GrowingAndShrinkingBranchesLeaveOlderVersionsIntact) {
+  std::vector<cvn::patricia<std::uint64_t>> versions{cvn::patricia<std::uint64_t>()};
+  std::vector<std::uint64_t> keys;
+  for (std::uint64_t k = 0; k < 300; ++k) keys.push_back((k * 37) % 300);  // every digit, out of order
+  for (std::uint64_t k : keys) versions.push_back(versions.back().add(k, k * 10));
+  cvn::patricia<std::uint64_t> t = versions.back();
+  for (std::size_t i = 0; i < keys.size(); i += 2) {
+    t = std::move(t).remove(keys[i]);
+    if (i % 20 == 0) versions.push_back(t);
+  }
+  for (std::size_t v = 0; v <= keys.size(); ++v) {
+    ASSERT_EQ(versions[v].size(), v);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const std::uint64_t* found = versions[v].find(keys[i]);
+      ASSERT_EQ(found != nullptr, i < v) << "version " << v << " key " << keys[i];
+      if (found != nullptr) {
+        ASSERT_EQ(*found, keys[i] * 10);
+      }
+    }
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(t.contains(keys[i]), i % 2 == 1) << keys[i];
+  EXPECT_EQ(t.size(), keys.size() / 2);
+}
+
 TEST(Plist, LongListIsDestroyedWithoutDeepRecursion) {
   cvn::plist<int> l;
   for (int i = 0; i < 2000000; ++i) l = std::move(l).cons(i);
