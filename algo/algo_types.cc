@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/constant.h"
@@ -410,18 +411,54 @@ port_id referenced_port(const algorithm& a, port_id p) {
   return found.front();
 }
 
-def_id reference_def(const algorithm& a, ref_id r) {
+namespace {
+
+// The definition that r instantiates; `def_at(k)` is the definition of node k, or nothing.
+template <class F>
+def_id instantiated_def(const algorithm& a, ref_id r, F&& def_at) {
   std::optional<def_id> found;
   (void)a.graph.any_succ(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
     if (is_reference(l))
-      if (const auto* d = std::get_if<Def>(&a.elts.get(k))) {
+      if (const std::optional<def_id> d = def_at(k)) {
         if (found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has several definitions");
-        found = d->id;
+        found = d;
       }
     return false;
   });
   if (!found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has no definition");
   return *found;
+}
+
+std::optional<def_id> def_of_node(const algorithm& a, elt_id k) {
+  if (const auto* d = std::get_if<Def>(&a.elts.get(k))) return d->id;
+  return std::nullopt;
+}
+
+// The distinct definitions instantiated by the references of d, in the order of their first reference;
+// `def_of` gives the definition of a reference.
+template <class F>
+std::vector<def_id> used_defs(const algorithm& a, def_id d, F&& def_of) {
+  std::vector<def_id> out;
+  std::unordered_set<std::int64_t> seen;  // filled once `out` is too long to search
+  if (const contents* x = contents_of(a, Def{d}))
+    x->refs.for_each([&](ref_id r, const std::optional<cond>&) {
+      const def_id u = def_of(r);
+      if (!seen.empty()) {
+        if (seen.insert(u.value).second) out.push_back(u);
+        return;
+      }
+      if (std::find(out.begin(), out.end(), u) != out.end()) return;
+      out.push_back(u);
+      if (out.size() > 16)
+        for (def_id x : out) seen.insert(x.value);
+    });
+  return out;
+}
+
+}  // namespace
+
+def_id reference_def(const algorithm& a, ref_id r) {
+  return instantiated_def(a, r, [&](elt_id k) { return def_of_node(a, k); });
 }
 
 std::optional<graph_elt> get_copy_dst(const algorithm& a, const graph_elt& e) {
@@ -580,9 +617,19 @@ bool has_unconditioned_contents(const algorithm& a, def_id d) {
 
 std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds) {
   using dep_graph = graph::Make_with_map<def_id, int>;
+  // The node keys of the definitions asked for: a reference's Reference edge is then recognised without
+  // looking its end up in the element table (a definition outside the list still is).
+  std::unordered_map<std::int64_t, def_id> def_nodes;
+  for (def_id d : ds) def_nodes.emplace(elt_id_of_elt(a, Def{d}).value, d);
+  const auto def_of = [&](ref_id r) {
+    return instantiated_def(a, r, [&](elt_id k) -> std::optional<def_id> {
+      if (const auto it = def_nodes.find(k.value); it != def_nodes.end()) return it->second;
+      return def_of_node(a, k);
+    });
+  };
   dep_graph g = dep_graph::create();
   for (def_id d : ds) {
-    const std::vector<def_id> used = defs_under_def(a, d);
+    const std::vector<def_id> used = used_defs(a, d, def_of);
     if (used.empty()) {
       g = std::move(g).add(d, d, 0);
       g = std::move(g).rem_all(d, d);
@@ -612,16 +659,15 @@ std::vector<ref_id> refs(const algorithm& a) {
 }
 
 std::vector<def_id> defs_under_def(const algorithm& a, def_id d) {
-  std::vector<def_id> out;
-  std::set<def_id> seen;
-  for (ref_id r : refs_under_def(a, d)) {
-    const def_id u = reference_def(a, r);
-    if (seen.insert(u).second) out.push_back(u);
-  }
-  return out;
+  return used_defs(a, d, [&](ref_id r) { return reference_def(a, r); });
 }
 
-std::vector<ref_id> refs_under_def(const algorithm& a, def_id d) { return def_elts(a, d).second; }
+std::vector<ref_id> refs_under_def(const algorithm& a, def_id d) {
+  std::vector<ref_id> out;
+  if (const contents* x = contents_of(a, Def{d}))
+    x->refs.for_each([&](ref_id r, const std::optional<cond>&) { out.push_back(r); });
+  return out;
+}
 
 namespace {
 
