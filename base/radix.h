@@ -7,9 +7,18 @@
 // a trie of depth log16 n, while the children of a branch, taken in digit order, keep ascending key order
 // (unlike base/patricia.h, which reads keys from their low end). Updates copy the path they change; an
 // rvalue trie reuses the nodes that nothing else shares.
+//
+// The children of a branch at level 0 are single keys. For small values such a branch is a block instead:
+// the values sit in the node itself, at their digit, with a mask of the digits present, which saves a leaf
+// (header, key and heap overhead) per value and the last pointer chase of a lookup. A shared block is copied
+// whole on a write, so blocks are kept to values of at most `inline_limit` bytes: larger ones keep a leaf
+// each, and the copy a persistent edit makes stays bounded either way. As a branch has at least two
+// children, a block has at least two values: a lone key is a leaf.
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include "base/base_types.h"
@@ -22,17 +31,22 @@ class radix_map {
   static constexpr unsigned stride = 4;
   static constexpr unsigned width = 1U << stride;
 
+  static constexpr std::size_t inline_limit = 32;
+  static constexpr bool blocks = sizeof(V) <= inline_limit;
+
   struct node;
   struct dispose {
     void operator()(node* p) const noexcept;
   };
   using link = rc::ptr<node, dispose>;
-  // A leaf holds its key. A branch holds in `key` its keys with digit `level` and the digits below cleared.
+  enum class kind : std::uint8_t { branch, leaf, block };
+  // A leaf holds its key. A branch or block holds in `key` its keys with digit `level` and the digits below
+  // cleared; `bits` is a branch's number of children, a block's mask of the digits present.
   struct node {
     std::uint32_t refs = 1;
-    bool leaf = false;
+    kind is = kind::branch;
     std::uint8_t level = 0;
-    std::uint8_t count = 0;
+    std::uint16_t bits = 0;
     std::uint64_t key = 0;
   };
   struct leaf_node : node {
@@ -41,9 +55,50 @@ class radix_map {
   struct branch_node : node {
     std::array<link, width> child;
   };
+  struct block_node : node {
+    explicit block_node(const node& h) : node(h) {}
+    block_node(const block_node& o) : node(o) {
+      this->bits = 0;
+      try {
+        for (unsigned d = 0; d < width; ++d)
+          if (o.has(d)) emplace(d, *o.at(d));
+      } catch (...) {
+        clear();
+        throw;
+      }
+    }
+    block_node& operator=(const block_node&) = delete;
+    ~block_node() { clear(); }
+    void clear() noexcept {
+      for (unsigned d = 0; d < width; ++d)
+        if (has(d)) at(d)->~V();
+      this->bits = 0;
+    }
+    [[nodiscard]] bool has(unsigned d) const { return (this->bits >> d & 1U) != 0; }
+    [[nodiscard]] V* at(unsigned d) { return std::launder(reinterpret_cast<V*>(raw + d * sizeof(V))); }
+    [[nodiscard]] const V* at(unsigned d) const {
+      return std::launder(reinterpret_cast<const V*>(raw + d * sizeof(V)));
+    }
+    template <class... A>
+    V& emplace(unsigned d, A&&... args) {
+      V* v = ::new (raw + d * sizeof(V)) V(std::forward<A>(args)...);
+      this->bits |= static_cast<std::uint16_t>(1U << d);
+      return *v;
+    }
+    void destroy(unsigned d) {
+      at(d)->~V();
+      this->bits &= static_cast<std::uint16_t>(~(1U << d));
+    }
+    alignas(V) unsigned char raw[width * sizeof(V)];
+  };
   static const leaf_node& as_leaf(const node* t) { return *static_cast<const leaf_node*>(t); }
+  static leaf_node& as_leaf(node* t) { return *static_cast<leaf_node*>(t); }
   static const branch_node& as_branch(const node* t) { return *static_cast<const branch_node*>(t); }
   static branch_node& as_branch(node* t) { return *static_cast<branch_node*>(t); }
+  static const block_node& as_block(const node* t) { return *static_cast<const block_node*>(t); }
+  static block_node& as_block(node* t) { return *static_cast<block_node*>(t); }
+  static bool is_leaf(const node* t) { return t->is == kind::leaf; }
+  static bool is_block(const node* t) { return blocks && t->is == kind::block; }
   // The key with digit `level` and the digits below cleared.
   static constexpr std::uint64_t high(std::uint64_t k, unsigned level) {
     const unsigned shift = stride * (level + 1);
@@ -63,8 +118,12 @@ class radix_map {
   [[nodiscard]] const V* find(std::uint64_t k) const {
     const node* t = root_.get();
     while (t != nullptr) {
-      if (t->leaf) return t->key == k ? &as_leaf(t).value : nullptr;
+      if (is_leaf(t)) return t->key == k ? &as_leaf(t).value : nullptr;
       if (high(k, t->level) != t->key) return nullptr;
+      if (is_block(t)) {
+        const unsigned d = digit(k, 0);
+        return as_block(t).has(d) ? as_block(t).at(d) : nullptr;
+      }
       t = as_branch(t).child[digit(k, t->level)].get();
     }
     return nullptr;
@@ -129,7 +188,8 @@ class radix_map {
     return visit_until(root_.get(), f);
   }
 
-  /// Structural validity (prefixes, levels, counts, size, no branch of one child); used by the tests.
+  /// Structural validity (prefixes, levels, counts, size, no branch of one child nor block of one value, blocks
+  /// in place of every branch at level 0 when values are small); used by the tests.
   [[nodiscard]] bool invariants_hold() const {
     std::size_t n = 0;
     return check(root_.get(), 0, 64, n) && n == size_;
@@ -141,20 +201,27 @@ class radix_map {
     if (!t.unique()) copy(t);
   }
   [[gnu::noinline]] static void copy(link& t) {
-    if (t->leaf)
+    if (is_leaf(t.get()))
       t = link(rc::create<leaf_node>(as_leaf(t.get())));
+    else if (is_block(t.get()))
+      t = link(rc::create<block_node>(as_block(t.get())));
     else
       t = link(rc::create<branch_node>(as_branch(t.get())));
   }
   static link leaf(std::uint64_t k, V value) {
-    return link(rc::create<leaf_node>(node{1, true, 0, 0, k}, std::move(value)));
+    return link(rc::create<leaf_node>(node{1, kind::leaf, 0, 0, k}, std::move(value)));
+  }
+  // The value of the leaf t, moved out when nothing else holds it.
+  static V take(link& t) {
+    if (t.unique()) return std::move(as_leaf(t.get()).value);
+    return as_leaf(t.get()).value;
   }
   // A branch over the disjoint tries t0 (holding key k0) and t1 (holding key k1): it sits at the digit of
   // their highest differing bit.
   static link join(std::uint64_t k0, link t0, std::uint64_t k1, link t1) {
     const std::uint64_t diff = k0 ^ k1;
     const auto level = static_cast<unsigned>(63 - __builtin_clzll(diff)) / stride;
-    link b(rc::create<branch_node>(node{1, false, static_cast<std::uint8_t>(level), 2, high(k0, level)},
+    link b(rc::create<branch_node>(node{1, kind::branch, static_cast<std::uint8_t>(level), 2, high(k0, level)},
                                    std::array<link, width>{}));
     as_branch(b.get()).child[digit(k0, level)] = std::move(t0);
     as_branch(b.get()).child[digit(k1, level)] = std::move(t1);
@@ -173,16 +240,27 @@ class radix_map {
         ++size_;
         return;
       }
-      if (s->leaf) {
+      if (is_leaf(s.get())) {
         if (s->key == k) {
           if (in_place) own(s);
           if (s.unique())
-            apply(static_cast<leaf_node*>(s.get())->value);
+            apply(as_leaf(s.get()).value);
           else
             s = leaf(k, make());
           return;
         }
         const std::uint64_t other = s->key;
+        if (blocks && high(k, 0) == high(other, 0)) {
+          // Two keys that differ in digit 0 alone: a block of both.
+          V fresh = make();
+          link b(rc::create<block_node>(node{1, kind::block, 0, 0, high(k, 0)}));
+          block_node& bb = as_block(b.get());
+          bb.emplace(digit(k, 0), std::move(fresh));
+          bb.emplace(digit(other, 0), take(s));
+          ++size_;
+          s = std::move(b);
+          return;
+        }
         link fresh = leaf(k, make());
         ++size_;
         s = join(k, std::move(fresh), other, std::move(s));
@@ -195,18 +273,45 @@ class radix_map {
         s = join(k, std::move(fresh), p, std::move(s));
         return;
       }
+      if (is_block(s.get())) {
+        own(s);
+        block_node& b = as_block(s.get());
+        const unsigned d = digit(k, 0);
+        if (b.has(d)) {
+          apply(*b.at(d));
+        } else {
+          b.emplace(d, make());
+          ++size_;
+        }
+        return;
+      }
       own(s);
       branch_node& b = as_branch(s.get());
       link& slot = b.child[digit(k, b.level)];
-      if (!slot) ++b.count;
+      if (!slot) ++b.bits;
       at = &slot;
     }
   }
 
   // The key is present under t.
   static void erase(link& t, std::uint64_t k) {
-    if (t->leaf) {
+    if (is_leaf(t.get())) {
       t = nullptr;
+      return;
+    }
+    if (is_block(t.get())) {
+      const unsigned d = digit(k, 0);
+      if (std::popcount(t->bits) == 2) {
+        // A block left with one value gives way to a leaf, taken straight from it (a shared block is not
+        // copied first).
+        const unsigned other = static_cast<unsigned>(std::countr_zero(static_cast<unsigned>(t->bits & ~(1U << d))));
+        block_node& b = as_block(t.get());
+        link rest = t.unique() ? leaf(t->key | other, std::move(*b.at(other))) : leaf(t->key | other, *b.at(other));
+        t = std::move(rest);
+        return;
+      }
+      own(t);
+      as_block(t.get()).destroy(d);
       return;
     }
     own(t);
@@ -215,7 +320,7 @@ class radix_map {
     erase(slot, k);
     if (slot) return;
     // A branch left with one subtree gives way to it: that subtree's keys keep every bit the branch held.
-    if (--b.count == 1)
+    if (--b.bits == 1)
       for (link& c : b.child)
         if (c) {
           link keep = std::move(c);
@@ -227,8 +332,14 @@ class radix_map {
   template <class F>
   static void visit_asc(const node* t, F& f) {
     if (t == nullptr) return;
-    if (t->leaf) {
+    if (is_leaf(t)) {
       f(t->key, as_leaf(t).value);
+      return;
+    }
+    if (is_block(t)) {
+      const block_node& b = as_block(t);
+      for (unsigned d = 0; d < width; ++d)
+        if (b.has(d)) f(t->key | d, *b.at(d));
       return;
     }
     for (const link& c : as_branch(t).child) visit_asc(c.get(), f);
@@ -236,8 +347,14 @@ class radix_map {
   template <class F>
   static void visit_desc(const node* t, F& f) {
     if (t == nullptr) return;
-    if (t->leaf) {
+    if (is_leaf(t)) {
       f(t->key, as_leaf(t).value);
+      return;
+    }
+    if (is_block(t)) {
+      const block_node& b = as_block(t);
+      for (unsigned d = width; d-- > 0;)
+        if (b.has(d)) f(t->key | d, *b.at(d));
       return;
     }
     const auto& child = as_branch(t).child;
@@ -246,7 +363,13 @@ class radix_map {
   template <class F>
   static bool visit_until(const node* t, F& f) {
     if (t == nullptr) return false;
-    if (t->leaf) return f(t->key, as_leaf(t).value);
+    if (is_leaf(t)) return f(t->key, as_leaf(t).value);
+    if (is_block(t)) {
+      const block_node& b = as_block(t);
+      for (unsigned d = 0; d < width; ++d)
+        if (b.has(d) && f(t->key | d, *b.at(d))) return true;
+      return false;
+    }
     for (const link& c : as_branch(t).child)
       if (visit_until(c.get(), f)) return true;
     return false;
@@ -257,11 +380,17 @@ class radix_map {
     if (t == nullptr) return true;
     const std::uint64_t mask = above >= 64 ? 0 : ~std::uint64_t{0} << above;
     if ((t->key & mask) != (prefix & mask)) return false;
-    if (t->leaf) {
+    if (is_leaf(t)) {
       ++n;
-      return true;
+      return t->is == kind::leaf;
     }
     if (stride * (t->level + 1) > above || high(t->key, t->level) != t->key) return false;
+    if (t->is == kind::block) {
+      if (!blocks || t->level != 0 || std::popcount(t->bits) < 2) return false;
+      n += static_cast<std::size_t>(std::popcount(t->bits));
+      return true;
+    }
+    if (t->is != kind::branch || (blocks && t->level == 0)) return false;
     unsigned children = 0;
     for (unsigned d = 0; d < width; ++d) {
       const node* c = as_branch(t).child[d].get();
@@ -270,7 +399,7 @@ class radix_map {
       const std::uint64_t p = t->key | (std::uint64_t{d} << (stride * t->level));
       if (!check(c, p, stride * t->level, n)) return false;
     }
-    return children >= 2 && children == t->count;
+    return children >= 2 && children == t->bits;
   }
 
   link root_;
@@ -279,8 +408,10 @@ class radix_map {
 
 template <class V>
 void radix_map<V>::dispose::operator()(node* p) const noexcept {
-  if (p->leaf)
+  if (p->is == kind::leaf)
     rc::plain_dispose<leaf_node>{}(static_cast<leaf_node*>(p));
+  else if (blocks && p->is == kind::block)
+    rc::plain_dispose<block_node>{}(static_cast<block_node*>(p));
   else
     rc::plain_dispose<branch_node>{}(static_cast<branch_node*>(p));
 }
