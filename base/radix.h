@@ -12,8 +12,10 @@
 // the values sit in the node itself, at their digit, with a mask of the digits present, which saves a leaf
 // (header, key and heap overhead) per value and the last pointer chase of a lookup. A shared block is copied
 // whole on a write, so blocks are kept to values of at most `inline_limit` bytes: larger ones keep a leaf
-// each, and the copy a persistent edit makes stays bounded either way. As a branch has at least two
-// children, a block has at least two values: a lone key is a leaf.
+// each, and the copy a persistent edit makes stays bounded either way. That copy (16 values) outweighs the
+// branch and leaf it replaces once values pass 8 bytes, so a caller that keeps every version pays more
+// memory per edit; rvalue edits, the common case here, gain. As a branch has at least two children, a block
+// has at least two values: a lone key is a leaf.
 #include <array>
 #include <bit>
 #include <cstddef>
