@@ -17,11 +17,12 @@
 
 #include "base/base_types.h"
 #include "base/rc.h"
+#include "base/trie_ops.h"
 
 namespace cvn {
 
 template <class V>
-class patricia {
+class patricia : public trie_ops<patricia<V>, V> {
   static constexpr unsigned stride = 4;
   static constexpr unsigned width = 1U << stride;
 
@@ -103,50 +104,6 @@ class patricia {
     }
     return nullptr;
   }
-  [[nodiscard]] bool contains(std::uint64_t k) const { return find(k) != nullptr; }
-  /// Throws Not_found.
-  [[nodiscard]] const V& get(std::uint64_t k) const {
-    if (const V* v = find(k)) return *v;
-    throw Not_found();
-  }
-
-  /// The trie with the key bound to the value, replacing any earlier binding.
-  [[nodiscard]] patricia add(std::uint64_t k, V value) const& { return patricia(*this).add(k, std::move(value)); }
-  [[nodiscard]] patricia add(std::uint64_t k, V value) && {
-    upsert<false>(
-        root_, k, [&] { return std::move(value); }, [&](V& v) { v = std::move(value); });
-    return std::move(*this);
-  }
-  /// The trie with f applied to the value of the key (a default value when the key is absent).
-  template <class F>
-  [[nodiscard]] patricia update(std::uint64_t k, F&& f) const& {
-    return patricia(*this).update(k, std::forward<F>(f));
-  }
-  template <class F>
-  [[nodiscard]] patricia update(std::uint64_t k, F&& f) && {
-    upsert<true>(
-        root_, k,
-        [&] {
-          V v{};
-          f(v);
-          return v;
-        },
-        f);
-    return std::move(*this);
-  }
-  /// The trie without the key; the same trie when it is absent.
-  [[nodiscard]] patricia remove(std::uint64_t k) const& {
-    if (!contains(k)) return *this;
-    return patricia(*this).remove(k);
-  }
-  [[nodiscard]] patricia remove(std::uint64_t k) && {
-    if (contains(k)) {
-      erase(root_, k);
-      --size_;
-    }
-    return std::move(*this);
-  }
-
   /// Visits every binding in the trie's order.
   template <class F>
   void for_each(F&& f) const {
@@ -159,6 +116,16 @@ class patricia {
   }
 
  private:
+  friend trie_ops<patricia<V>, V>;
+  template <bool in_place, class Make, class Apply>
+  void upsert_key(std::uint64_t k, Make& make, Apply& apply) {
+    upsert<in_place>(root_, k, make, apply);
+  }
+  void erase_key(std::uint64_t k) {
+    erase(root_, k);
+    --size_;
+  }
+
   // Makes t a node that only this path holds, with room for at least `cap` children when a branch: shared
   // nodes are copied, private ones reused (or their children moved to a larger node).
   static void own(link& t, unsigned cap = 0) {

@@ -25,11 +25,12 @@
 
 #include "base/base_types.h"
 #include "base/rc.h"
+#include "base/trie_ops.h"
 
 namespace cvn {
 
 template <class V>
-class radix_map {
+class radix_map : public trie_ops<radix_map<V>, V> {
   static constexpr unsigned stride = 4;
   static constexpr unsigned width = 1U << stride;
 
@@ -130,64 +131,28 @@ class radix_map {
     }
     return nullptr;
   }
-  [[nodiscard]] bool contains(std::uint64_t k) const { return find(k) != nullptr; }
-  /// Throws Not_found.
-  [[nodiscard]] const V& get(std::uint64_t k) const {
-    if (const V* v = find(k)) return *v;
-    throw Not_found();
-  }
-
-  /// The trie with the key bound to the value, replacing any earlier binding.
-  [[nodiscard]] radix_map add(std::uint64_t k, V value) const& { return radix_map(*this).add(k, std::move(value)); }
-  [[nodiscard]] radix_map add(std::uint64_t k, V value) && {
-    upsert<false>(
-        root_, k, [&] { return std::move(value); }, [&](V& v) { v = std::move(value); });
-    return std::move(*this);
-  }
-  /// The trie with f applied to the value of the key (a default value when the key is absent).
-  template <class F>
-  [[nodiscard]] radix_map update(std::uint64_t k, F&& f) const& {
-    return radix_map(*this).update(k, std::forward<F>(f));
-  }
-  template <class F>
-  [[nodiscard]] radix_map update(std::uint64_t k, F&& f) && {
-    upsert<true>(
-        root_, k,
-        [&] {
-          V v{};
-          f(v);
-          return v;
-        },
-        f);
-    return std::move(*this);
-  }
-  /// The trie without the key; the same trie when it is absent.
-  [[nodiscard]] radix_map remove(std::uint64_t k) const& {
-    if (!contains(k)) return *this;
-    return radix_map(*this).remove(k);
-  }
-  [[nodiscard]] radix_map remove(std::uint64_t k) && {
-    if (contains(k)) {
-      erase(root_, k);
-      --size_;
-    }
-    return std::move(*this);
-  }
-
   /// Visits every binding in ascending key order.
   template <class F>
   void for_each(F&& f) const {
-    visit_asc(root_.get(), f);
+    auto all = [&](std::uint64_t k, const V& v) {
+      f(k, v);
+      return false;
+    };
+    (void)visit_until<false>(root_.get(), all);
   }
   /// Visits every binding in descending key order.
   template <class F>
   void for_each_desc(F&& f) const {
-    visit_desc(root_.get(), f);
+    auto all = [&](std::uint64_t k, const V& v) {
+      f(k, v);
+      return false;
+    };
+    (void)visit_until<true>(root_.get(), all);
   }
   /// Visits the bindings in ascending key order until f returns true; true when it did.
   template <class F>
   bool for_each_until(F&& f) const {
-    return visit_until(root_.get(), f);
+    return visit_until<false>(root_.get(), f);
   }
 
   /// Structural validity (prefixes, levels, counts, size, no branch of one child nor block of one value, blocks
@@ -198,6 +163,16 @@ class radix_map {
   }
 
  private:
+  friend trie_ops<radix_map<V>, V>;
+  template <bool in_place, class Make, class Apply>
+  void upsert_key(std::uint64_t k, Make& make, Apply& apply) {
+    upsert<in_place>(root_, k, make, apply);
+  }
+  void erase_key(std::uint64_t k) {
+    erase(root_, k);
+    --size_;
+  }
+
   // Makes t a node that only this path holds: shared nodes are copied, private ones reused.
   static void own(link& t) {
     if (!t.unique()) copy(t);
@@ -331,49 +306,20 @@ class radix_map {
         }
   }
 
-  template <class F>
-  static void visit_asc(const node* t, F& f) {
-    if (t == nullptr) return;
-    if (is_leaf(t)) {
-      f(t->key, as_leaf(t).value);
-      return;
-    }
-    if (is_block(t)) {
-      const block_node& b = as_block(t);
-      for (unsigned d = 0; d < width; ++d)
-        if (b.has(d)) f(t->key | d, *b.at(d));
-      return;
-    }
-    for (const link& c : as_branch(t).child) visit_asc(c.get(), f);
-  }
-  template <class F>
-  static void visit_desc(const node* t, F& f) {
-    if (t == nullptr) return;
-    if (is_leaf(t)) {
-      f(t->key, as_leaf(t).value);
-      return;
-    }
-    if (is_block(t)) {
-      const block_node& b = as_block(t);
-      for (unsigned d = width; d-- > 0;)
-        if (b.has(d)) f(t->key | d, *b.at(d));
-      return;
-    }
-    const auto& child = as_branch(t).child;
-    for (unsigned d = width; d-- > 0;) visit_desc(child[d].get(), f);
-  }
-  template <class F>
+  // Visits the bindings under t in ascending (or descending) key order until f returns true.
+  template <bool descending, class F>
   static bool visit_until(const node* t, F& f) {
     if (t == nullptr) return false;
     if (is_leaf(t)) return f(t->key, as_leaf(t).value);
-    if (is_block(t)) {
-      const block_node& b = as_block(t);
-      for (unsigned d = 0; d < width; ++d)
+    for (unsigned i = 0; i < width; ++i) {
+      const unsigned d = descending ? width - 1 - i : i;
+      if (is_block(t)) {
+        const block_node& b = as_block(t);
         if (b.has(d) && f(t->key | d, *b.at(d))) return true;
-      return false;
+      } else if (visit_until<descending>(as_branch(t).child[d].get(), f)) {
+        return true;
+      }
     }
-    for (const link& c : as_branch(t).child)
-      if (visit_until(c.get(), f)) return true;
     return false;
   }
 
