@@ -52,17 +52,10 @@ class records {
   /// The definition that the reference instantiates.
   [[nodiscard]] def_id def_of(ref_id r) const {
     if (elts_.empty()) return reference_def(a_, r);
-    std::optional<def_id> found;
-    (void)a_.graph.any_succ(elt_id_of_elt(a_, Ref{r}), [&](elt_id k, const edge& l) {
-      if (is_reference(l))
-        if (const auto* d = std::get_if<Def>(&get(k))) {
-          if (found) base_types::internal_error("reference " + get(r).ref_name + " has several definitions");
-          found = d->id;
-        }
-      return false;
+    return instantiated_def(a_, r, [&](elt_id k) -> std::optional<def_id> {
+      if (const auto* d = std::get_if<Def>(&get(k))) return d->id;
+      return std::nullopt;
     });
-    if (!found) base_types::internal_error("reference " + get(r).ref_name + " has no definition");
-    return *found;
   }
 
  private:

@@ -413,22 +413,6 @@ port_id referenced_port(const algorithm& a, port_id p) {
 
 namespace {
 
-// The definition that r instantiates; `def_at(k)` is the definition of node k, or nothing.
-template <class F>
-def_id instantiated_def(const algorithm& a, ref_id r, F&& def_at) {
-  std::optional<def_id> found;
-  (void)a.graph.any_succ(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
-    if (is_reference(l))
-      if (const std::optional<def_id> d = def_at(k)) {
-        if (found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has several definitions");
-        found = d;
-      }
-    return false;
-  });
-  if (!found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has no definition");
-  return *found;
-}
-
 std::optional<def_id> def_of_node(const algorithm& a, elt_id k) {
   if (const auto* d = std::get_if<Def>(&a.elts.get(k))) return d->id;
   return std::nullopt;

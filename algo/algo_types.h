@@ -718,6 +718,10 @@ void iter_pred_algo_graph(const algorithm& a, const std::function<void(const gra
 [[nodiscard]] port_id referenced_port(const algorithm& a, port_id p);
 /// The definition that a reference instantiates. Throws Internal_error when it has none or several.
 [[nodiscard]] def_id reference_def(const algorithm& a, ref_id r);
+/// The same, with `def_at(k)` giving the definition of node k or nothing: for callers that know the
+/// definitions' nodes without the element table.
+template <class F>
+[[nodiscard]] def_id instantiated_def(const algorithm& a, ref_id r, F&& def_at);
 /// The copy of a port, if any.
 [[nodiscard]] std::optional<graph_elt> get_copy_dst(const algorithm& a, const graph_elt& e);
 [[nodiscard]] std::optional<port_id> get_port_copy_dst(const algorithm& a, port_id p);
@@ -870,5 +874,20 @@ using module_loader =
 [[nodiscard]] std::pair<def_id, algorithm> load_lookup_def(const algorithm& a, const std::vector<std::string>& dirs,
                                                            const module_loader& loader,
                                                            const base_types::qname& name);
+
+template <class F>
+def_id instantiated_def(const algorithm& a, ref_id r, F&& def_at) {
+  std::optional<def_id> found;
+  (void)a.graph.any_succ(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
+    if (is_reference(l))
+      if (const std::optional<def_id> d = def_at(k)) {
+        if (found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has several definitions");
+        found = d;
+      }
+    return false;
+  });
+  if (!found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has no definition");
+  return *found;
+}
 
 }  // namespace cvn::algo_types
