@@ -4,10 +4,9 @@
 // Two node tables, successors and predecessors, always describe the same edges; they are kept as the two
 // sides of one map of node entries, so an edge insertion walks one tree twice, not two trees four times.
 // Each edge carries an insertion stamp, so that lists come out newest first. A node with few edges keeps
-// them in a small block in stamp order; a node with many keeps them in two persistent maps, (other end,
-// label) to stamp, so that adding, removing and testing an edge never scans the node's edges, and stamp to
-// (other end, label). Stamps grow along the versions of one graph; a kept edge keeps its stamp, hence its
-// place.
+// them in a small block in stamp order; a node with many keeps them in two persistent maps, one by (other
+// end, label), so that adding, removing and testing an edge never scans the node's edges, and one in stamp
+// order. Stamps grow along the versions of one graph; a kept edge keeps its stamp, hence its place.
 //
 // Edges hold their labels by index into a pool that every version derived from one graph shares (labels
 // are values and few distinct ones exist), unless a label is a small trivially copyable value, held as is.
@@ -217,16 +216,18 @@ class Make {
   static constexpr unsigned label_bits = 24;
   static constexpr unsigned stamp_bits = 64 - label_bits;
   struct plain_entry {
-    std::uint64_t stamp_;
-    end e_;
+    std::uint64_t stamp_ = 0;
+    end e_{};
+    plain_entry() = default;
     plain_entry(std::uint64_t stamp, const end& e) : stamp_(stamp), e_(e) {}
     [[nodiscard]] std::uint64_t stamp() const { return stamp_; }
     [[nodiscard]] const end& e() const { return e_; }
     [[nodiscard]] const key& other() const { return e_.first; }
   };
   struct packed_entry {
-    std::uint64_t word_;
-    key other_;
+    std::uint64_t word_ = 0;
+    key other_{};
+    packed_entry() = default;
     packed_entry(std::uint64_t stamp, const end& e)
         : word_(stamp << label_bits | static_cast<std::uint64_t>(e.second)), other_(e.first) {}
     [[nodiscard]] std::uint64_t stamp() const { return word_ >> label_bits; }
@@ -273,22 +274,58 @@ class Make {
       ::operator delete(static_cast<void*>(p), n);
     }
   };
-  // The two maps of a node with many edges hold edge entries as keys and nothing as values: one ordered by
-  // (other end, label), ignoring the stamp, so that a probe built with any stamp finds an edge; one ordered
-  // by stamp.
+  // The two maps of a node with many edges. One holds edge entries as keys (and nothing as values),
+  // ordered by (other end, label), ignoring the stamp field, so that a probe built with any stamp finds an
+  // edge; there the stamp field holds the edge's sequence number within the node. The other, a radix trie,
+  // maps sequence numbers to the entries with their stamps: sequence numbers are dense and only grow, so
+  // insertions follow one cached path and the entries sit inline in full blocks (stamps, shared by the whole
+  // graph, would leave a hub's blocks mostly empty). Both orders agree, since a node's edges are added in
+  // stamp order.
   struct nothing {};
   struct by_end {
     bool operator()(const edge_entry& a, const edge_entry& b) const { return end_compare{}(a.e(), b.e()); }
     bool operator()(const edge_entry& a, const key& b) const { return key_compare{}(a.other(), b); }
     bool operator()(const key& a, const edge_entry& b) const { return key_compare{}(a, b.other()); }
   };
-  struct by_stamp {
-    bool operator()(const edge_entry& a, const edge_entry& b) const { return a.stamp() < b.stamp(); }
-  };
   struct big_block {
-    pmap<edge_entry, nothing, by_end> stamps;
-    pmap<edge_entry, nothing, by_stamp> ends;
+    pmap<edge_entry, nothing, by_end> ends;
+    radix_map<edge_entry> order;
+    std::uint64_t next = 0;
     std::uint32_t refs = 1;
+
+    [[nodiscard]] std::size_t size() const { return order.size(); }
+    [[nodiscard]] bool contains(const end& e) const { return ends.contains(edge_entry(0, e)); }
+    // A new edge.
+    void add(const edge_entry& x) {
+      ends = std::move(ends).add(edge_entry(next, x.e()), nothing{});
+      order = std::move(order).add(next, x);
+      ++next;
+    }
+    // The edge to x's end, if present.
+    void remove(const edge_entry& x) {
+      std::optional<std::uint64_t> seq;
+      ends.for_each_equivalent(x.other(), [&](const edge_entry& y, const nothing&) {
+        if (same_end(y.e(), x.e())) seq = y.stamp();
+      });
+      if (!seq) return;
+      ends = std::move(ends).remove(edge_entry(*seq, x.e()));
+      order = std::move(order).remove(*seq);
+    }
+    // f(entry), oldest first.
+    template <class F>
+    void for_each(F&& f) const {
+      order.for_each([&](std::uint64_t, const edge_entry& x) { f(x); });
+    }
+    // f(entry), newest first, until f returns true; true when it did.
+    template <class F>
+    bool for_each_desc_until(F&& f) const {
+      return order.for_each_desc_until([&](std::uint64_t, const edge_entry& x) { return f(x); });
+    }
+    // f(entry) over the edges whose other end is k.
+    template <class F>
+    void for_each_to(const key& k, F&& f) const {
+      ends.for_each_equivalent(k, [&](const edge_entry& y, const nothing&) { f(order.get(y.stamp())); });
+    }
   };
   static bool same_end(const end& a, const end& b) { return !end_compare{}(a, b) && !end_compare{}(b, a); }
 
@@ -309,13 +346,13 @@ class Make {
     ~adjacency() { release(); }
 
     [[nodiscard]] std::size_t size() const {
-      if (const big_block* b = big()) return b->ends.size();
+      if (const big_block* b = big()) return b->size();
       const small_block* s = small();
       return s != nullptr ? s->count : 0;
     }
     [[nodiscard]] bool empty() const { return size() == 0; }
     [[nodiscard]] bool contains(const end& e) const {
-      if (const big_block* b = big()) return b->stamps.contains(edge_entry(0, e));
+      if (const big_block* b = big()) return b->contains(e);
       if (const small_block* s = small())
         for (std::uint32_t i = 0; i < s->count; ++i)
           if (same_end(s->items()[i].e(), e)) return true;
@@ -338,27 +375,19 @@ class Make {
       if (b == nullptr) {
         rc::ptr<big_block> fresh(rc::create<big_block>());
         const small_block* s = small();
-        for (std::uint32_t i = 0; i < s->count; ++i) {
-          const edge_entry& x = s->items()[i];
-          fresh->stamps = std::move(fresh->stamps).add(x, nothing{});
-          fresh->ends = std::move(fresh->ends).add(x, nothing{});
-        }
+        for (std::uint32_t i = 0; i < s->count; ++i) fresh->add(s->items()[i]);
         set_big(take(std::move(fresh)));
       } else if (b->refs != 1) {
         set_big(rc::create<big_block>(*b));
       }
       b = big();
-      const edge_entry x(stamp, end{other, l});
-      b->stamps = std::move(b->stamps).add(x, nothing{});
-      b->ends = std::move(b->ends).add(x, nothing{});
+      b->add(edge_entry(stamp, end{other, l}));
     }
     void unlink(const end& e, std::uint64_t stamp) {
       if (big_block* b = big()) {
         if (b->refs != 1) set_big(rc::create<big_block>(*b));
         b = big();
-        const edge_entry x(stamp, e);
-        b->stamps = std::move(b->stamps).remove(x);
-        b->ends = std::move(b->ends).remove(x);
+        b->remove(edge_entry(stamp, e));
         return;
       }
       small_block* s = small();
@@ -379,7 +408,7 @@ class Make {
     template <class F>
     void for_each(F&& f) const {
       if (const big_block* b = big())
-        b->ends.for_each([&](const edge_entry& x, const nothing&) { f(x.stamp(), x.e()); });
+        b->for_each([&](const edge_entry& x) { f(x.stamp(), x.e()); });
       else if (const small_block* s = small())
         for (std::uint32_t i = 0; i < s->count; ++i) f(s->items()[i].stamp(), s->items()[i].e());
     }
@@ -387,7 +416,10 @@ class Make {
     template <class F>
     void for_each_newest(F&& f) const {
       if (const big_block* b = big())
-        b->ends.for_each_desc([&](const edge_entry& x, const nothing&) { f(x.stamp(), x.e()); });
+        b->for_each_desc_until([&](const edge_entry& x) {
+          f(x.stamp(), x.e());
+          return false;
+        });
       else if (const small_block* s = small())
         for (std::uint32_t i = s->count; i-- > 0;) f(s->items()[i].stamp(), s->items()[i].e());
     }
@@ -395,7 +427,7 @@ class Make {
     template <class F>
     void for_each_to(const key& k, F&& f) const {
       if (const big_block* b = big()) {
-        b->stamps.for_each_equivalent(k, [&](const edge_entry& x, const nothing&) { f(x.e(), x.stamp()); });
+        b->for_each_to(k, [&](const edge_entry& x) { f(x.e(), x.stamp()); });
         return;
       }
       if (const small_block* s = small())
@@ -407,13 +439,7 @@ class Make {
     // f(end) over the edges, newest first, until it returns true; true when it did.
     template <class F>
     bool any_newest(F&& f) const {
-      if (const big_block* b = big()) {
-        bool found = false;
-        b->ends.for_each_desc([&](const edge_entry& x, const nothing&) {
-          if (!found) found = f(x.e());
-        });
-        return found;
-      }
+      if (const big_block* b = big()) return b->for_each_desc_until([&](const edge_entry& x) { return f(x.e()); });
       if (const small_block* s = small())
         for (std::uint32_t i = s->count; i-- > 0;)
           if (f(s->items()[i].e())) return true;

@@ -154,6 +154,11 @@ class radix_map : public trie_ops<radix_map<V>, V> {
   bool for_each_until(F&& f) const {
     return visit_until<false>(root_.get(), f);
   }
+  /// Visits the bindings in descending key order until f returns true; true when it did.
+  template <class F>
+  bool for_each_desc_until(F&& f) const {
+    return visit_until<true>(root_.get(), f);
+  }
 
   /// Structural validity (prefixes, levels, counts, size, no branch of one child nor block of one value, blocks
   /// in place of every branch at level 0 when values are small); used by the tests.

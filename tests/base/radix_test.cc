@@ -67,6 +67,12 @@ TEST(RadixMap, UpdateStartsFromADefaultValueAndStopsEarlyVisits) {
     return k == 7;
   }));
   EXPECT_EQ(seen, (std::vector<std::uint64_t>{2, 7}));
+  seen.clear();
+  EXPECT_FALSE(m.for_each_desc_until([&](std::uint64_t k, const std::string&) {
+    seen.push_back(k);
+    return k == 100;
+  }));
+  EXPECT_EQ(seen, (std::vector<std::uint64_t>{9, 7, 2}));
   EXPECT_EQ(m.remove(100).size(), 3U);
 }
 
