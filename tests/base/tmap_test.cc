@@ -157,6 +157,31 @@ TYPED_TEST(TmapTest, RandomOperationsAgainstReferenceKeepEveryVersion) {
   }
 }
 
+// Past a few thousand identifiers the Patricia table prefetches the paths of the next ones; the hint must
+// read safely whatever the trie holds (absent keys, removed ones, a lone leaf) and change nothing.
+TEST(Tmap, PatriciaPrefetchChangesNothing) {
+  cvn::patricia<int> p;
+  for (unsigned level = 0; level < 17; ++level) p.prefetch(5, level);
+  p = std::move(p).add(7, 1);
+  for (unsigned level = 0; level < 17; ++level) p.prefetch(level * 37, level);
+  auto t = patricia_table<int>::create(0);
+  std::vector<patricia_table<int>> kept;
+  for (int i = 1; i <= 70000; ++i) {
+    auto [k, next] = std::move(t).add(i);
+    ASSERT_EQ(k.value, i);
+    t = std::move(next);
+    if (i % 3 == 0) t = std::move(t).remove(ident<int>{i - 1});
+    if (i % 10000 == 0) kept.push_back(t);
+  }
+  EXPECT_EQ(t.card(), 70000U - 70000U / 3);
+  for (int i = 1; i <= 70000; ++i) ASSERT_EQ(t.mem(ident<int>{i}), i % 3 != 2) << i;
+  for (std::size_t v = 0; v < kept.size(); ++v) {
+    const int last = static_cast<int>(v + 1) * 10000;
+    EXPECT_EQ(kept[v].card(), static_cast<std::size_t>(last - last / 3));
+    EXPECT_EQ(kept[v].get(ident<int>{last}), last);
+  }
+}
+
 TEST(Tmap, CompareKeyIsTheIntegerOrder) {
   using id = ident<int>;
   EXPECT_LT(compare_key(id{2}, id{3}), 0);
