@@ -48,7 +48,41 @@ cvn_types::cvn_name fix_elt_name(const std::string& prefix, const cvn_types::cvn
 }
 
 algo_types::expr fix_expr_names(const algo_types::expr& e) {
-  return algo_types::make_expr(e.where(), fix_expr_desc_names(algo_types::desc_of(e)));
+  // Few names change: a node whose names all stay is shared rather than copied, so that the model does not
+  // hold a second copy of every expression of the syntax tree.
+  using namespace algo_types;
+  const auto same = [](const expr& x, const expr& y) { return x.node() == y.node(); };
+  return std::visit(
+      [&](const auto& n) -> expr {
+        using T = std::decay_t<decltype(n)>;
+        if constexpr (std::is_same_v<T, Int>) {
+          return e;
+        } else if constexpr (std::is_same_v<T, Ident>) {
+          std::string fixed = fix_param_name(n.name);
+          if (fixed == n.name) return e;
+          return make_expr(e.where(), Ident{std::move(fixed)});
+        } else if constexpr (std::is_same_v<T, Neg> || std::is_same_v<T, Bars>) {
+          expr operand = fix_expr_names(n.operand);
+          if (same(operand, n.operand)) return e;
+          return make_expr(e.where(), T{std::move(operand)});
+        } else if constexpr (std::is_same_v<T, List>) {
+          List out;
+          out.items.reserve(n.items.size());
+          bool changed = false;
+          for (const expr& item : n.items) {
+            out.items.push_back(fix_expr_names(item));
+            changed = changed || !same(out.items.back(), item);
+          }
+          if (!changed) return e;
+          return make_expr(e.where(), std::move(out));
+        } else {
+          expr left = fix_expr_names(n.left);
+          expr right = fix_expr_names(n.right);
+          if (same(left, n.left) && same(right, n.right)) return e;
+          return make_expr(e.where(), T{std::move(left), std::move(right)});
+        }
+      },
+      desc_of(e));
 }
 
 algo_types::expr_desc fix_expr_desc_names(const algo_types::expr_desc& d) {
