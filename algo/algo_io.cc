@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -434,11 +435,15 @@ std::optional<std::string> def_text(const records& rs, def_id d) {
 
 std::optional<std::string> string_of_def(const algorithm& a, def_id d) { return def_text(records(a), d); }
 
-std::string string_of_algo(const algorithm& a) {
+void print_algo(const algorithm& a, const std::function<void(const std::string&)>& put) {
   const records rs(a, true);
-  std::string out;
   for (def_id d : sort_defs_by_dep(a, defs(a)))
-    if (auto text = def_text(rs, d)) out += *text;
+    if (auto text = def_text(rs, d)) put(*text);
+}
+
+std::string string_of_algo(const algorithm& a) {
+  std::string out;
+  print_algo(a, [&out](const std::string& text) { out += text; });
   return out;
 }
 

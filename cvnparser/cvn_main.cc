@@ -319,8 +319,46 @@ algo_types::algorithm translate_algo(const std::vector<std::string>& incl, const
   return a;
 }
 
-void dump_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
-  std::cout << algo_io::string_of_algo(misc::keep_until_exit(translate_algo(incl, file)));
+namespace {
+
+// Whether the bodies of the definition are conditioned by two different variables. The printer may then
+// refuse the definition (one match tests one port), and must do so before anything is written.
+bool conditioned_by_two_variables(const cvn_types::cvn_def& def) {
+  const std::string* first = nullptr;
+  for (const auto& b : def.cd_body) {
+    if (!b.cb_condition) continue;
+    if (first == nullptr)
+      first = &b.cb_condition->variable;
+    else if (b.cb_condition->variable != *first)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file) {
+  // The model outgrows the syntax tree: each definition's part of the tree is released as soon as its
+  // actions are applied, and the parts this action never reads at once, so that the model reuses the memory.
+  file.cvn_archs = {};
+  file.cvn_durations = {};
+  file.cvn_groups = {};
+  file.cvn_constraints = {};
+  bool whole = false;
+  algorithm a = algo_types::create();
+  for (auto& slot : file.cvn_algos) {
+    const cvn_types::cvn_def d = std::move(slot);
+    whole = whole || conditioned_by_two_variables(d);
+    translate_def(incl, d, [&a](action&& act) { a = apply_action(std::move(a), act); });
+  }
+  file.cvn_algos = {};
+  const algorithm& kept = misc::keep_until_exit(std::move(a));
+  // The text is written definition by definition unless the printer may refuse a definition: a refusal
+  // must leave standard output empty.
+  if (whole)
+    std::cout << algo_io::string_of_algo(kept);
+  else
+    algo_io::print_algo(kept, [](const std::string& text) { std::cout << text; });
 }
 
 void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
@@ -431,12 +469,16 @@ namespace {
 // Only the driver writes results to standard output.
 void print(const std::string& text) { std::cout << text; }
 
-void perform(const Action& action, const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
+void perform(const Action& action, const std::vector<std::string>& incl, cvn_types::cvn_file&& parsed) {
+  // The default action releases the syntax tree as it goes; the others keep it to the end (freeing it
+  // costs time).
+  const auto kept = [&parsed]() -> const cvn_types::cvn_file& { return misc::keep_until_exit(std::move(parsed)); };
   std::visit(overloaded{
-                 [&](const Action_algo&) { dump_algorithms(incl, file); },
-                 [&](const Action_dur&) { print(string_of_extra_durations(file)); },
-                 [&](const Action_cons&) { print(string_of_constraints(file)); },
+                 [&](const Action_algo&) { dump_algorithms(incl, std::move(parsed)); },
+                 [&](const Action_dur&) { print(string_of_extra_durations(kept())); },
+                 [&](const Action_cons&) { print(string_of_constraints(kept())); },
                  [&](const Action_arch& a) {
+                   const cvn_types::cvn_file& file = kept();
                    const bool known = std::any_of(file.cvn_archs.begin(), file.cvn_archs.end(), [&](const auto& d) {
                      return std::holds_alternative<cvn_types::Arch_decl>(d) && cvn_types::string_of_cvn_arch_decl(d) == a.name;
                    });
@@ -455,7 +497,7 @@ void main(const std::vector<std::string>& argv) {
   const auto [incl, anonymous] = options::parse(option_table(argv.empty() ? "" : argv[0], action), argv);
   if (anonymous.empty()) return;
   try {
-    perform(action, incl, misc::keep_until_exit(parse_cvn(anonymous.front())));
+    perform(action, incl, parse_cvn(anonymous.front()));
   } catch (const algo_types::Problem& p) {
     // A refused edit ends the run as a plain failure carrying the problem's text.
     throw Failure(algo_string::string_of_problem(p));
