@@ -24,8 +24,8 @@ namespace cvn::algo_io {
 /// Implode or Identity, or an edge whose condition contradicts a reference's; Failure for a definition
 /// whose conditions test two different ports (one match cannot say it).
 [[nodiscard]] std::string string_of_algo(const algo_types::algorithm& a);
-/// The text of string_of_algo handed to `put` definition by definition, so that it need not be held whole.
-/// Throws as string_of_algo, once the definitions before the refused one have been handed over.
+/// The text of string_of_algo handed to `put` in pieces that end lines, so that it is never held whole.
+/// Throws as string_of_algo, once part of the text may have been handed over.
 void print_algo(const algo_types::algorithm& a, const std::function<void(const std::string&)>& put);
 /// Writes string_of_algo into the file, created or truncated. Throws Sys_error.
 void file_of_algo(const std::string& file_name, const algo_types::algorithm& a);

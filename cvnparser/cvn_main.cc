@@ -353,7 +353,7 @@ void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&&
   }
   file.cvn_algos = {};
   const algorithm& kept = misc::keep_until_exit(std::move(a));
-  // The text is written definition by definition unless the printer may refuse a definition: a refusal
+  // The text is written in pieces as it is printed, unless the printer may refuse a definition: a refusal
   // must leave standard output empty.
   if (whole)
     std::cout << algo_io::string_of_algo(kept);
