@@ -243,15 +243,23 @@ action translate_edge(const std::string& def, const std::optional<cond_decl>& co
   return Data_action{end(dep.source), end(dep.destination), condition};
 }
 
-void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
-                        const action_sink& out) {
+namespace {
+
+// The actions of a body, then of a definition, in their order. `done` is handed each list of the tree once
+// the actions built from it have been given to `out`: the default action releases the list there.
+template <class Body, class Done>
+void body_actions(const std::vector<std::string>& incl, const std::string& def, Body& body, const action_sink& out,
+                  const Done& done) {
   std::optional<cond_decl> condition;
   if (body.cb_condition) condition = cond_decl{fix_port_name(body.cb_condition->variable), body.cb_condition->value};
   for (const auto& r : body.cb_refs) out(translate_ref(incl, def, condition, r));
+  done(body.cb_refs);
   for (const auto& d : body.cb_deps) out(translate_edge(def, condition, d));
+  done(body.cb_deps);
 }
 
-void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out) {
+template <class Def, class Done>
+void def_actions(const std::vector<std::string>& incl, Def& def, const action_sink& out, const Done& done) {
   def_decl d;
   d.name = std::get<cvn_types::Name>(fix_def_name(def.cd_name)).name.str();
   d.kind = kind_of_cvn(def.cd_kind);
@@ -261,7 +269,21 @@ void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_de
   const std::string name = d.name;
   out(Def_action{std::move(d)});
   for (const auto& p : def.cd_ports) out(translate_def_port(name, p));
-  for (const auto& b : def.cd_body) translate_def_cond(incl, name, b, out);
+  done(def.cd_ports);
+  for (auto& b : def.cd_body) body_actions(incl, name, b, out, done);
+}
+
+constexpr auto keep_list = [](const auto&) {};
+
+}  // namespace
+
+void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
+                        const action_sink& out) {
+  body_actions(incl, def, body, out, keep_list);
+}
+
+void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out) {
+  def_actions(incl, def, out, keep_list);
 }
 
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out) {
@@ -346,10 +368,13 @@ void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&&
   file.cvn_constraints = {};
   bool whole = false;
   algorithm a = algo_types::create();
+  // Each action is applied as soon as it is built, so that a list of the tree may go once its actions are.
+  const action_sink apply = [&a](action&& act) { a = apply_action(std::move(a), act); };
+  const auto release = [](auto& list) { std::decay_t<decltype(list)>().swap(list); };
   for (auto& slot : file.cvn_algos) {
-    const cvn_types::cvn_def d = std::move(slot);
+    cvn_types::cvn_def d = std::move(slot);
     whole = whole || conditioned_by_two_variables(d);
-    translate_def(incl, d, [&a](action&& act) { a = apply_action(std::move(a), act); });
+    def_actions(incl, d, apply, release);
   }
   file.cvn_algos = {};
   const algorithm& kept = misc::keep_until_exit(std::move(a));
