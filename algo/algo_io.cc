@@ -66,6 +66,11 @@ class records {
   explicit records(const algorithm& a) : a_(a) {}
   records(const algorithm& a, bool whole) : a_(a) {
     if (!whole) return;
+    // Sized for identifiers 1 to the number of records, as a model built without removals has them, rather
+    // than grown by doubling to up to twice that.
+    ports_.resize(a.ports.card() + 1, nullptr);
+    refs_.resize(a.refs.card() + 1, nullptr);
+    elts_.resize(a.elts.card() + 1, nullptr);
     a.ports.iter([&](port_id i, const port& x) { put(ports_, i.value, &x); });
     a.refs.iter([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
     a.elts.iter([&](elt_id i, const graph_elt& x) { put(elts_, i.value, &x); });
