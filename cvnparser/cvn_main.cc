@@ -361,11 +361,7 @@ bool conditioned_by_two_variables(const cvn_types::cvn_def& def) {
 
 void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file) {
   // The model outgrows the syntax tree: each definition's part of the tree is released as soon as its
-  // actions are applied, and the parts this action never reads at once, so that the model reuses the memory.
-  file.cvn_archs = {};
-  file.cvn_durations = {};
-  file.cvn_groups = {};
-  file.cvn_constraints = {};
+  // actions are applied, so that the model reuses the memory.
   bool whole = false;
   algorithm a = algo_types::create();
   // Each action is applied as soon as it is built, so that a list of the tree may go once its actions are.
@@ -376,7 +372,9 @@ void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&&
     whole = whole || conditioned_by_two_variables(d);
     def_actions(incl, d, apply, release);
   }
-  file.cvn_algos = {};
+  // The parts this action never reads are kept to the end, as the other actions keep the whole tree:
+  // freeing them costs time.
+  (void)misc::keep_until_exit(std::move(file));
   const algorithm& kept = misc::keep_until_exit(std::move(a));
   // The text is written in pieces as it is printed, unless the printer may refuse a definition: a refusal
   // must leave standard output empty.
