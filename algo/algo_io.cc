@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -33,6 +34,30 @@ std::string join_strings(const std::vector<std::string>& xs, const char* sep) {
 
 std::string string_of_params(const definition& def) { return join_strings(def.def_params, ", "); }
 
+// Printed text, appended to one string. When a whole algorithm is printed, the string is handed over in
+// pieces at line ends, so that the body of a large definition is never held whole.
+class text_out {
+ public:
+  using put_fn = std::function<void(const std::string&)>;
+  text_out() = default;
+  explicit text_out(const put_fn& put) : put_(&put) {}
+  [[nodiscard]] std::string& text() { return text_; }
+  /// At a line end: hands the text over once it is long enough.
+  void line_end() {
+    if (put_ != nullptr && text_.size() >= piece) flush();
+  }
+  void flush() {
+    if (put_ == nullptr || text_.empty()) return;
+    (*put_)(text_);
+    text_.clear();
+  }
+
+ private:
+  static constexpr std::size_t piece = std::size_t{1} << 16;
+  const put_fn* put_ = nullptr;
+  std::string text_;
+};
+
 // Where the printer reads port, reference and element records. Printing a whole algorithm reads each one
 // once or twice, and one pass over each table costs far less than a trie walk per record, so string_of_algo
 // reads the tables into arrays by identifier first; the printers of a single definition look records up.
@@ -41,6 +66,11 @@ class records {
   explicit records(const algorithm& a) : a_(a) {}
   records(const algorithm& a, bool whole) : a_(a) {
     if (!whole) return;
+    // Sized for identifiers 1 to the number of records, as a model built without removals has them, rather
+    // than grown by doubling to up to twice that.
+    ports_.resize(a.ports.card() + 1, nullptr);
+    refs_.resize(a.refs.card() + 1, nullptr);
+    elts_.resize(a.elts.card() + 1, nullptr);
     a.ports.iter([&](port_id i, const port& x) { put(ports_, i.value, &x); });
     a.refs.iter([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
     a.elts.iter([&](elt_id i, const graph_elt& x) { put(elts_, i.value, &x); });
@@ -208,7 +238,7 @@ class node_index {
   std::size_t count_ = 0;
 };
 
-std::string body_text(const records& rs, def_id d) {
+void body_text(const records& rs, def_id d, text_out& to) {
   const algorithm& a = rs.model();
   // A port of the definition (no owner) or of one of its references (the position of its owner).
   static constexpr std::size_t no_owner = ~std::size_t{0};
@@ -312,7 +342,7 @@ std::string body_text(const records& rs, def_id d) {
     return it->second;
   };
 
-  std::string out;
+  std::string& out = to.text();
   // A port of the definition by its name, a port of a reference as "ref.port".
   const auto append_end = [&](const data_end& e) {
     if (e.by != no_owner) {
@@ -324,7 +354,10 @@ std::string body_text(const records& rs, def_id d) {
     }
   };
   const auto write = [&](const group& g, const char* indent) {
-    for (std::size_t i = 0; i < g.refs.size(); ++i) append_let(out, a, *g.records[i], def_name_of(g.refs[i]), indent);
+    for (std::size_t i = 0; i < g.refs.size(); ++i) {
+      append_let(out, a, *g.records[i], def_name_of(g.refs[i]), indent);
+      to.line_end();
+    }
     for (std::size_t i = 0; i < g.refs.size(); ++i)
       (void)a.graph.any_succ(elt_id_of_elt(a, Ref{g.refs[i]}), [&](elt_id k, const edge& l) {
         if (is_precedence(l))
@@ -334,6 +367,7 @@ std::string body_text(const records& rs, def_id d) {
             out += " --> ";
             out += rs.get(next->id).ref_name;
             out += ";\n";
+            to.line_end();
           }
         return false;
       });
@@ -343,6 +377,7 @@ std::string body_text(const records& rs, def_id d) {
       out += " -> ";
       append_end(it->second);
       out += ";\n";
+      to.line_end();
     }
   };
   const group* first_cond = nullptr;
@@ -352,7 +387,7 @@ std::string body_text(const records& rs, def_id d) {
     else if (first_cond == nullptr)
       first_cond = &g;
   }
-  if (first_cond == nullptr) return out;
+  if (first_cond == nullptr) return;
   // One match tests one port: cases of another port would be read back as values of the first.
   for (const group& g : groups)
     if (g.condition && g.condition->port != first_cond->condition->port)
@@ -366,35 +401,40 @@ std::string body_text(const records& rs, def_id d) {
     out += "  | " + std::to_string(g.condition->value) + " ->\n";
     write(g, "      ");
   }
-  return out;
 }
 
 }  // namespace
 
-std::string string_of_function_body(const algorithm& a, def_id d) { return body_text(records(a), d); }
+std::string string_of_function_body(const algorithm& a, def_id d) {
+  text_out to;
+  body_text(records(a), d, to);
+  return std::move(to.text());
+}
 
 namespace {
 
-std::string function_text(const records& rs, def_id d, const definition& def) {
+void function_text(const records& rs, def_id d, const definition& def, text_out& to) {
   const algorithm& a = rs.model();
-  std::string out = def.def_kind == definition_kind::Delay ? "delay " : "function ";
+  std::string& out = to.text();
+  out += def.def_kind == definition_kind::Delay ? "delay " : "function ";
   out += base_types::string_of_qname(def.def_name);
   out += "(" + string_of_params(def) + ") {\n";
   const std::vector<port_id> ins = ports(a, Def{d}, direction::In);
   if (!ins.empty()) out += "  in: " + string_of_ports(a, ins) + ";\n";
   const std::vector<port_id> outs = ports(a, Def{d}, direction::Out);
   if (!outs.empty()) out += "  out: " + string_of_ports(a, outs) + ";\n";
-  out += body_text(rs, d);
-  out += "}\n";
-  return out;
+  body_text(rs, d, to);
+  to.text() += "}\n";
 }
 
-std::optional<std::string> def_text(const records& rs, def_id d);
+bool def_text(const records& rs, def_id d, text_out& to);
 
 }  // namespace
 
 std::string string_of_function_or_delay(const algorithm& a, def_id d, const definition& def) {
-  return function_text(records(a), d, def);
+  text_out to;
+  function_text(records(a), d, def, to);
+  return std::move(to.text());
 }
 
 std::string string_of_constant(const algorithm& a, def_id d, const definition& def) {
@@ -411,16 +451,17 @@ std::string string_of_sensor_or_actuator(const algorithm& a, def_id d, const def
 
 namespace {
 
-std::optional<std::string> def_text(const records& rs, def_id d) {
+// Appends the text of the definition; false, appending nothing, for a definition loaded from a module.
+bool def_text(const records& rs, def_id d, text_out& to) {
   const algorithm& a = rs.model();
   const definition& def = get_def(a, d);
-  if (std::holds_alternative<base_types::qualified_name>(def.def_name)) return std::nullopt;
+  if (std::holds_alternative<base_types::qualified_name>(def.def_name)) return false;
   switch (def.def_kind) {
     case definition_kind::Function:
-    case definition_kind::Delay: return function_text(rs, d, def);
-    case definition_kind::Constant: return string_of_constant(a, d, def);
+    case definition_kind::Delay: function_text(rs, d, def, to); return true;
+    case definition_kind::Constant: to.text() += string_of_constant(a, d, def); return true;
     case definition_kind::Sensor:
-    case definition_kind::Actuator: return string_of_sensor_or_actuator(a, d, def);
+    case definition_kind::Actuator: to.text() += string_of_sensor_or_actuator(a, d, def); return true;
     case definition_kind::Explode:
     case definition_kind::Implode:
     case definition_kind::Identity:
@@ -432,13 +473,25 @@ std::optional<std::string> def_text(const records& rs, def_id d) {
 
 }  // namespace
 
-std::optional<std::string> string_of_def(const algorithm& a, def_id d) { return def_text(records(a), d); }
+std::optional<std::string> string_of_def(const algorithm& a, def_id d) {
+  text_out to;
+  if (!def_text(records(a), d, to)) return std::nullopt;
+  return std::move(to.text());
+}
+
+void print_algo(const algorithm& a, const std::function<void(const std::string&)>& put) {
+  const records rs(a, true);
+  text_out to(put);
+  for (def_id d : sort_defs_by_dep(a, defs(a))) {
+    (void)def_text(rs, d, to);
+    to.line_end();
+  }
+  to.flush();
+}
 
 std::string string_of_algo(const algorithm& a) {
-  const records rs(a, true);
   std::string out;
-  for (def_id d : sort_defs_by_dep(a, defs(a)))
-    if (auto text = def_text(rs, d)) out += *text;
+  print_algo(a, [&out](const std::string& text) { out += text; });
   return out;
 }
 

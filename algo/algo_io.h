@@ -1,6 +1,7 @@
 #pragma once
 // The algorithm language as text: the printer of whole algorithms, and readers of whole files and of the
 // small pieces held in strings.
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,9 @@ namespace cvn::algo_io {
 /// Implode or Identity, or an edge whose condition contradicts a reference's; Failure for a definition
 /// whose conditions test two different ports (one match cannot say it).
 [[nodiscard]] std::string string_of_algo(const algo_types::algorithm& a);
+/// The text of string_of_algo handed to `put` in pieces that end lines, so that it is never held whole.
+/// Throws as string_of_algo, once part of the text may have been handed over.
+void print_algo(const algo_types::algorithm& a, const std::function<void(const std::string&)>& put);
 /// Writes string_of_algo into the file, created or truncated. Throws Sys_error.
 void file_of_algo(const std::string& file_name, const algo_types::algorithm& a);
 /// The text of one definition; nothing for a definition loaded from a module.

@@ -48,7 +48,41 @@ cvn_types::cvn_name fix_elt_name(const std::string& prefix, const cvn_types::cvn
 }
 
 algo_types::expr fix_expr_names(const algo_types::expr& e) {
-  return algo_types::make_expr(e.where(), fix_expr_desc_names(algo_types::desc_of(e)));
+  // Few names change: a node whose names all stay is shared rather than copied, so that the model does not
+  // hold a second copy of every expression of the syntax tree.
+  using namespace algo_types;
+  const auto same = [](const expr& x, const expr& y) { return x.node() == y.node(); };
+  return std::visit(
+      [&](const auto& n) -> expr {
+        using T = std::decay_t<decltype(n)>;
+        if constexpr (std::is_same_v<T, Int>) {
+          return e;
+        } else if constexpr (std::is_same_v<T, Ident>) {
+          std::string fixed = fix_param_name(n.name);
+          if (fixed == n.name) return e;
+          return make_expr(e.where(), Ident{std::move(fixed)});
+        } else if constexpr (std::is_same_v<T, Neg> || std::is_same_v<T, Bars>) {
+          expr operand = fix_expr_names(n.operand);
+          if (same(operand, n.operand)) return e;
+          return make_expr(e.where(), T{std::move(operand)});
+        } else if constexpr (std::is_same_v<T, List>) {
+          List out;
+          out.items.reserve(n.items.size());
+          bool changed = false;
+          for (const expr& item : n.items) {
+            out.items.push_back(fix_expr_names(item));
+            changed = changed || !same(out.items.back(), item);
+          }
+          if (!changed) return e;
+          return make_expr(e.where(), std::move(out));
+        } else {
+          expr left = fix_expr_names(n.left);
+          expr right = fix_expr_names(n.right);
+          if (same(left, n.left) && same(right, n.right)) return e;
+          return make_expr(e.where(), T{std::move(left), std::move(right)});
+        }
+      },
+      desc_of(e));
 }
 
 algo_types::expr_desc fix_expr_desc_names(const algo_types::expr_desc& d) {
@@ -209,15 +243,23 @@ action translate_edge(const std::string& def, const std::optional<cond_decl>& co
   return Data_action{end(dep.source), end(dep.destination), condition};
 }
 
-void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
-                        const action_sink& out) {
+namespace {
+
+// The actions of a body, then of a definition, in their order. `done` is handed each list of the tree once
+// the actions built from it have been given to `out`: the default action releases the list there.
+template <class Body, class Done>
+void body_actions(const std::vector<std::string>& incl, const std::string& def, Body& body, const action_sink& out,
+                  const Done& done) {
   std::optional<cond_decl> condition;
   if (body.cb_condition) condition = cond_decl{fix_port_name(body.cb_condition->variable), body.cb_condition->value};
   for (const auto& r : body.cb_refs) out(translate_ref(incl, def, condition, r));
+  done(body.cb_refs);
   for (const auto& d : body.cb_deps) out(translate_edge(def, condition, d));
+  done(body.cb_deps);
 }
 
-void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out) {
+template <class Def, class Done>
+void def_actions(const std::vector<std::string>& incl, Def& def, const action_sink& out, const Done& done) {
   def_decl d;
   d.name = std::get<cvn_types::Name>(fix_def_name(def.cd_name)).name.str();
   d.kind = kind_of_cvn(def.cd_kind);
@@ -227,7 +269,21 @@ void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_de
   const std::string name = d.name;
   out(Def_action{std::move(d)});
   for (const auto& p : def.cd_ports) out(translate_def_port(name, p));
-  for (const auto& b : def.cd_body) translate_def_cond(incl, name, b, out);
+  done(def.cd_ports);
+  for (auto& b : def.cd_body) body_actions(incl, name, b, out, done);
+}
+
+constexpr auto keep_list = [](const auto&) {};
+
+}  // namespace
+
+void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
+                        const action_sink& out) {
+  body_actions(incl, def, body, out, keep_list);
+}
+
+void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out) {
+  def_actions(incl, def, out, keep_list);
 }
 
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out) {
@@ -285,8 +341,47 @@ algo_types::algorithm translate_algo(const std::vector<std::string>& incl, const
   return a;
 }
 
-void dump_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
-  std::cout << algo_io::string_of_algo(misc::keep_until_exit(translate_algo(incl, file)));
+namespace {
+
+// Whether the bodies of the definition are conditioned by two different variables. The printer may then
+// refuse the definition (one match tests one port), and must do so before anything is written.
+bool conditioned_by_two_variables(const cvn_types::cvn_def& def) {
+  const std::string* first = nullptr;
+  for (const auto& b : def.cd_body) {
+    if (!b.cb_condition) continue;
+    if (first == nullptr)
+      first = &b.cb_condition->variable;
+    else if (b.cb_condition->variable != *first)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file) {
+  // The model outgrows the syntax tree: each definition's part of the tree is released as soon as its
+  // actions are applied, so that the model reuses the memory.
+  bool whole = false;
+  algorithm a = algo_types::create();
+  // Each action is applied as soon as it is built, so that a list of the tree may go once its actions are.
+  const action_sink apply = [&a](action&& act) { a = apply_action(std::move(a), act); };
+  const auto release = [](auto& list) { std::decay_t<decltype(list)>().swap(list); };
+  for (auto& slot : file.cvn_algos) {
+    cvn_types::cvn_def d = std::move(slot);
+    whole = whole || conditioned_by_two_variables(d);
+    def_actions(incl, d, apply, release);
+  }
+  // The parts this action never reads are kept to the end, as the other actions keep the whole tree:
+  // freeing them costs time.
+  (void)misc::keep_until_exit(std::move(file));
+  const algorithm& kept = misc::keep_until_exit(std::move(a));
+  // The text is written in pieces as it is printed, unless the printer may refuse a definition: a refusal
+  // must leave standard output empty.
+  if (whole)
+    std::cout << algo_io::string_of_algo(kept);
+  else
+    algo_io::print_algo(kept, [](const std::string& text) { std::cout << text; });
 }
 
 void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
@@ -397,12 +492,16 @@ namespace {
 // Only the driver writes results to standard output.
 void print(const std::string& text) { std::cout << text; }
 
-void perform(const Action& action, const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
+void perform(const Action& action, const std::vector<std::string>& incl, cvn_types::cvn_file&& parsed) {
+  // The default action releases the syntax tree as it goes; the others keep it to the end (freeing it
+  // costs time).
+  const auto kept = [&parsed]() -> const cvn_types::cvn_file& { return misc::keep_until_exit(std::move(parsed)); };
   std::visit(overloaded{
-                 [&](const Action_algo&) { dump_algorithms(incl, file); },
-                 [&](const Action_dur&) { print(string_of_extra_durations(file)); },
-                 [&](const Action_cons&) { print(string_of_constraints(file)); },
+                 [&](const Action_algo&) { dump_algorithms(incl, std::move(parsed)); },
+                 [&](const Action_dur&) { print(string_of_extra_durations(kept())); },
+                 [&](const Action_cons&) { print(string_of_constraints(kept())); },
                  [&](const Action_arch& a) {
+                   const cvn_types::cvn_file& file = kept();
                    const bool known = std::any_of(file.cvn_archs.begin(), file.cvn_archs.end(), [&](const auto& d) {
                      return std::holds_alternative<cvn_types::Arch_decl>(d) && cvn_types::string_of_cvn_arch_decl(d) == a.name;
                    });
@@ -421,7 +520,7 @@ void main(const std::vector<std::string>& argv) {
   const auto [incl, anonymous] = options::parse(option_table(argv.empty() ? "" : argv[0], action), argv);
   if (anonymous.empty()) return;
   try {
-    perform(action, incl, misc::keep_until_exit(parse_cvn(anonymous.front())));
+    perform(action, incl, parse_cvn(anonymous.front()));
   } catch (const algo_types::Problem& p) {
     // A refused edit ends the run as a plain failure carrying the problem's text.
     throw Failure(algo_string::string_of_problem(p));

@@ -151,8 +151,9 @@ void translate_def_cond(const std::vector<std::string>& incl, const std::string&
 /// Applies one action to the algorithm.
 [[nodiscard]] algo_types::algorithm apply_action(algo_types::algorithm&& a, const action& act);
 
-/// Writes the algorithms of the file on standard output (the default action).
-void dump_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file);
+/// Writes the algorithms of the file on standard output (the default action), releasing the syntax tree
+/// as it goes. Throws as translate_algo and algo_io::string_of_algo, writing nothing then.
+void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file);
 /// Writes the algorithms on standard output, then into prefix.alg. Throws Sys_error.
 void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
                        const std::string& prefix);

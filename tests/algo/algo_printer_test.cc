@@ -135,6 +135,31 @@ TEST(AlgoPrinter, ConditionedGroupsWithAMatchCasePerValue) {
             "      x -> y;\n");
 }
 
+TEST(AlgoPrinter, PrintedInPiecesOfWholeLines) {
+  // A body far longer than one piece: its text is handed over in several pieces, each ending a line, that
+  // together are the text of string_of_algo.
+  at::algorithm a = at::create();
+  const at::def_id g = def(a, "g");
+  port(a, g, "i", direction::In);
+  port(a, g, "o", direction::Out);
+  const at::def_id top = def(a, "top");
+  at::port_id previous = port(a, top, "x", direction::In);
+  for (int k = 0; k < 4000; ++k) {
+    const at::ref_id r = ref(a, top, g, "r" + std::to_string(k));
+    a = ops::add_data_edge(a, std::nullopt, previous, rport(a, r, "i"));
+    previous = rport(a, r, "o");
+  }
+  std::vector<std::string> pieces;
+  print_algo(a, [&](const std::string& piece) { pieces.push_back(piece); });
+  ASSERT_GT(pieces.size(), 1U);
+  std::string joined;
+  for (const std::string& piece : pieces) {
+    EXPECT_EQ(piece.back(), '\n');
+    joined += piece;
+  }
+  EXPECT_EQ(joined, string_of_algo(a));
+}
+
 TEST(AlgoPrinter, RefusesWhatHasNoTextualForm) {
   at::algorithm a = at::create();
   def(a, "e", at::definition_kind::Explode);

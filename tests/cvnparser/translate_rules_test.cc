@@ -41,6 +41,27 @@ TEST(NameFixing, LibraryNamesAndExpressions) {
   const auto& list = std::get<at::List>(at::desc_of(sum.right));
   EXPECT_EQ(std::get<at::Int>(at::desc_of(list.items[0])).value, 2);
   EXPECT_EQ(std::get<at::Ident>(at::desc_of(std::get<at::Neg>(at::desc_of(list.items[1])).operand)).name, "n");
+  EXPECT_EQ(list.items[0].node(), std::get<at::List>(at::desc_of(std::get<at::Plus>(at::desc_of(e)).right)).items[0].node())
+      << "an unchanged subexpression is shared";
+
+  // Nothing to fix: the very same node comes back, at every depth.
+  const at::expr plain = at::make_expr(
+      where, at::Div{at::make_expr(loc::none, at::Bars{at::make_expr(loc::none, at::Ident{"n"})}),
+                     at::make_expr(loc::none, at::List{{at::make_expr(loc::none, at::Int{2})}})});
+  EXPECT_EQ(fix_expr_names(plain).node(), plain.node());
+  // One fixed leaf: its ancestors are new nodes at their old places, its untouched sibling is shared.
+  const at::expr deep = at::make_expr(
+      where, at::Minus{at::make_expr(loc::none, at::Int{1}), at::make_expr(where, at::Bars{at::make_expr(loc::none, at::Ident{"In"})})});
+  const at::expr deep_fixed = fix_expr_names(deep);
+  ASSERT_NE(deep_fixed.node(), deep.node());
+  EXPECT_EQ(deep_fixed.where(), where);
+  const auto& before = std::get<at::Minus>(at::desc_of(deep));
+  const auto& after = std::get<at::Minus>(at::desc_of(deep_fixed));
+  EXPECT_EQ(after.left.node(), before.left.node());
+  EXPECT_EQ(after.right.where(), where);
+  EXPECT_EQ(std::get<at::Ident>(at::desc_of(std::get<at::Bars>(at::desc_of(after.right)).operand)).name, "parin");
+  EXPECT_EQ(std::get<at::Ident>(at::desc_of(std::get<at::Bars>(at::desc_of(before.right)).operand)).name, "In")
+      << "the input is never changed";
 }
 
 TEST(NameFixing, OperationNamesOfMemberPaths) {
