@@ -23,6 +23,8 @@ constexpr bool pooled = true;
 
 // Nodes are carved from slabs: freed nodes go on a list that the next allocations take first, and once no
 // node is left the slabs go back to the heap, so that a tree read and dropped leaves nothing behind.
+static_assert(sizeof(expr_node) <= 64, "an expression node is meant to fill one cache line at most");
+
 struct node_pool {
   union slot {
     slot* next;
