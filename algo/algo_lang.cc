@@ -1,6 +1,8 @@
 #include "algo/algo_lang.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -316,10 +318,18 @@ algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, co
   } guard{*reading};
   alt::algo_decl decls = algo_io::algo_decl_of_file(file_name);
   const context ctx{dirs, reading, loader_of(reading)};
-  for (alt::def_decl& decl : decls) {
-    a = add_def_in(ctx, std::move(a), decl);
+  for (std::size_t next = 0; next < decls.size();) {
+    a = add_def_in(ctx, std::move(a), decls[next]);
     // Each declaration is dropped once built: the model and the declarations are not held whole together.
-    alt::def_decl built = std::move(decl);
+    { alt::def_decl built = std::move(decls[next]); }
+    ++next;
+    // So is the list's own block: once half of it is built the rest moves to a block of its size, so that
+    // when the model is whole only a small list remains.
+    if (next * 2 >= decls.size() && next < decls.size()) {
+      decls = alt::algo_decl(std::make_move_iterator(decls.begin() + static_cast<std::ptrdiff_t>(next)),
+                             std::make_move_iterator(decls.end()));
+      next = 0;
+    }
   }
   return a;
 }
