@@ -118,7 +118,6 @@ repetition_decl repetition_of(const alt::Sequence& s) {
   return out;
 }
 
-
 // The definition of a name, loading its module when needed. The lookup is tried first on its own: it
 // answers every name of a loaded module or of the algorithm without copying the algorithm.
 std::pair<def_id, algorithm> find_def(const context& ctx, algorithm a, const base_types::qname& name) {

@@ -105,11 +105,12 @@ using expr_desc = std::variant<Int, Ident, Plus, Minus, Div, Mult, Neg, List, Ba
 struct expr_node {
   enum class shape : std::uint8_t { Packed, None, Wide };
   expr_desc desc;
-  loc::file_ref file;         // Packed: the location's file, line and offsets
+  // A packed location: file and line of both ends, the offsets of both, the column of the first.
+  loc::file_ref file;
   std::int32_t line = 0;
   std::int32_t offset = 0;
   std::int32_t end_offset = 0;
-  std::uint16_t column = 0;   // Packed: offset - bol
+  std::uint16_t column = 0;
   shape form = shape::None;
   std::uint32_t refs = 0;
 };
