@@ -1,7 +1,11 @@
 #include "algo/algo_lang.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <iterator>
+#include <map>
 #include <memory>
+#include <tuple>
 #include <utility>
 
 #include "algo/algo_io.h"
@@ -20,13 +24,42 @@ namespace {
 
 using under_cond = std::optional<std::optional<cond>>;
 
+std::optional<additional::attributes> attributes_of(const std::vector<alt::attribute>& attrs) {
+  if (attrs.empty()) return std::nullopt;
+  additional::attributes out;
+  for (const alt::attribute& x : attrs) out = out.add(x.name, x.value);
+  return out;
+}
+
+// The attribute sets of one file's declarations, one per distinct list: a file repeats the same few lists on
+// many ports and references, and a set is immutable, so the model shares one instead of holding a copy each.
+class attribute_sets {
+ public:
+  std::optional<additional::attributes> of(const std::vector<alt::attribute>& attrs) {
+    if (attrs.empty()) return std::nullopt;
+    if (auto it = sets_.find(attrs); it != sets_.end()) return it->second;
+    return sets_.emplace(attrs, *attributes_of(attrs)).first->second;
+  }
+
+ private:
+  struct less {
+    bool operator()(const std::vector<alt::attribute>& x, const std::vector<alt::attribute>& y) const {
+      return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), [](const auto& p, const auto& q) {
+        return std::tie(p.name, p.value) < std::tie(q.name, q.value);
+      });
+    }
+  };
+  std::map<std::vector<alt::attribute>, additional::attributes, less> sets_;
+};
+
 // What the reading of one file shares with the modules it makes the model load: the include directories,
 // and the files being read (outermost first), so that a module needed while its own file is still being
-// read is refused instead of being read again without end.
+// read is refused instead of being read again without end; and the attribute sets made so far.
 struct context {
   const include_dirs& dirs;
   std::shared_ptr<std::vector<std::string>> reading;
   algo_types::module_loader load;
+  std::shared_ptr<attribute_sets> attrs = std::make_shared<attribute_sets>();
 };
 
 algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, const include_dirs& dirs,
@@ -85,13 +118,6 @@ repetition_decl repetition_of(const alt::Sequence& s) {
   return out;
 }
 
-std::optional<additional::attributes> attributes_of(const std::vector<alt::attribute>& attrs) {
-  if (attrs.empty()) return std::nullopt;
-  additional::attributes out;
-  for (const alt::attribute& x : attrs) out = out.add(x.name, x.value);
-  return out;
-}
-
 // The definition of a name, loading its module when needed. The lookup is tried first on its own: it
 // answers every name of a loaded module or of the algorithm without copying the algorithm.
 std::pair<def_id, algorithm> find_def(const context& ctx, algorithm a, const base_types::qname& name) {
@@ -135,6 +161,31 @@ auto located(const loc::location& where, F&& f) {
   }
 }
 
+// The reference of d with that name under the condition, and the port that a path of a statement of d names.
+// The definition being built is the one its name is bound to, so its own indexes answer without the name
+// lookups of algo_types; a miss goes through those for the failure that says what is missing.
+ref_id ref_in(const algorithm& a, def_id d, const std::optional<cond>& condition, const std::string& name) {
+  const std::vector<ref_id> named = refs_by_name(a, Def{d}, name, under_cond{condition});
+  if (!named.empty()) return named.front();
+  return lookup_ref(a, get_def(a, d).def_name, name, under_cond{condition});
+}
+
+port_id port_in(const algorithm& a, def_id d, const std::optional<cond>& condition, const alt::port_path& path) {
+  if (!path.ref_name) {
+    if (const auto p = port_by_name(a, Def{d}, path.port_name)) return *p;
+  } else {
+    const std::vector<ref_id> named = refs_by_name(a, Def{d}, *path.ref_name, under_cond{condition});
+    if (!named.empty())
+      if (const auto p = port_by_name(a, Ref{named.front()}, path.port_name)) return *p;
+  }
+  return lookup_port(a, d, condition, path);
+}
+
+algorithm add_port_in(const context& ctx, direction dir, const alt::port_decl& p, def_id d, algorithm a) {
+  return algo_ops::add_port(std::move(a), p.port_size, std::nullopt, p.port_type, dir, p.port_name, p.port_value,
+                            ctx.attrs->of(p.port_attributes), d);
+}
+
 algorithm add_ref_in(const context& ctx, const std::optional<cond>& condition, const alt::Ref_decl& r, def_id d,
                      algorithm a) {
   std::optional<std::int64_t> period;
@@ -161,7 +212,7 @@ algorithm add_ref_in(const context& ctx, const std::optional<cond>& condition, c
                o);
   auto [instantiated, b] = find_def(ctx, std::move(a), r.def_name);
   return algo_ops::add_ref(std::move(b), d, std::nullopt, r.args, rep, period, condition, instantiated, abstract,
-                           attributes_of(attrs), r.ref_name)
+                           ctx.attrs->of(attrs), r.ref_name)
       .second;
 }
 
@@ -174,7 +225,7 @@ algorithm add_declaration_in(const context& ctx, const std::optional<cond>& cond
       overloaded{
           [&](const alt::Port_section& sec) {
             for (const alt::port_decl& p : sec.ports)
-              a = located(p.where, [&] { return add_port(sec.dir, p, d, std::move(a)); });
+              a = located(p.where, [&] { return add_port_in(ctx, sec.dir, p, d, std::move(a)); });
             return std::move(a);
           },
           [&](const alt::Ref_decl& r) {
@@ -182,9 +233,9 @@ algorithm add_declaration_in(const context& ctx, const std::optional<cond>& cond
           },
           [&](const alt::Data_link& l) {
             return located(s.where, [&] {
-              const port_id src = lookup_port(a, d, condition, l.source);
+              const port_id src = port_in(a, d, condition, l.source);
               for (const alt::port_path& dst : l.destinations) {
-                const port_id p = lookup_port(a, d, condition, dst);
+                const port_id p = port_in(a, d, condition, dst);
                 a = algo_ops::add_data_edge(std::move(a), condition, src, p);
               }
               return std::move(a);
@@ -192,9 +243,8 @@ algorithm add_declaration_in(const context& ctx, const std::optional<cond>& cond
           },
           [&](const alt::Precedence& p) {
             return located(s.where, [&] {
-              const base_types::qname& def_name = get_def(a, d).def_name;
-              const ref_id first = lookup_ref(a, def_name, p.before, under_cond{condition});
-              const ref_id second = lookup_ref(a, def_name, p.after, under_cond{condition});
+              const ref_id first = ref_in(a, d, condition, p.before);
+              const ref_id second = ref_in(a, d, condition, p.after);
               return algo_ops::add_precedence_edge(std::move(a), first, second);
             });
           },
@@ -247,7 +297,7 @@ algorithm add_def_in(const context& ctx, algorithm a, const alt::def_decl& decl)
     case alt::def_kind::Actuator: {
       const direction dir = decl.kind == alt::def_kind::Actuator ? direction::In : direction::Out;
       for (const alt::port_decl& p : decl.ports)
-        a = located(decl.where, [&] { return add_port(dir, p, d, std::move(a)); });
+        a = located(decl.where, [&] { return add_port_in(ctx, dir, p, d, std::move(a)); });
       return a;
     }
     case alt::def_kind::Function:
@@ -267,10 +317,18 @@ algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, co
   } guard{*reading};
   alt::algo_decl decls = algo_io::algo_decl_of_file(file_name);
   const context ctx{dirs, reading, loader_of(reading)};
-  for (alt::def_decl& decl : decls) {
-    a = add_def_in(ctx, std::move(a), decl);
+  for (std::size_t next = 0; next < decls.size();) {
+    a = add_def_in(ctx, std::move(a), decls[next]);
     // Each declaration is dropped once built: the model and the declarations are not held whole together.
-    alt::def_decl built = std::move(decl);
+    { alt::def_decl built = std::move(decls[next]); }
+    ++next;
+    // So is the list's own block: once half of it is built the rest moves to a block of its size, so that
+    // when the model is whole only a small list remains.
+    if (next * 2 >= decls.size() && next < decls.size()) {
+      decls = alt::algo_decl(std::make_move_iterator(decls.begin() + static_cast<std::ptrdiff_t>(next)),
+                             std::make_move_iterator(decls.end()));
+      next = 0;
+    }
   }
   return a;
 }

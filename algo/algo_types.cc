@@ -21,6 +21,8 @@ constexpr bool pooled = false;  // every node its own heap block, so that misuse
 constexpr bool pooled = true;
 #endif
 
+static_assert(sizeof(expr_node) <= 64, "a packed expression node fits one cache line");
+
 // Nodes are carved from slabs: freed nodes go on a list that the next allocations take first, and once no
 // node is left the slabs go back to the heap, so that a tree read and dropped leaves nothing behind.
 struct node_pool {

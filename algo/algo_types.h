@@ -39,7 +39,8 @@ struct expr_node;
 
 namespace detail {
 // Expression nodes are many and all of one size: they come from slabs, without the heap's per-block
-// header and rounding, and freed ones are reused for the next.
+// header and rounding, and freed ones are reused for the next. The few whose location does not pack
+// (see expr_node) are larger and come from the heap.
 [[nodiscard]] void* allocate_expr_node();
 void free_expr_node(void* p) noexcept;
 struct expr_node_dispose {
@@ -55,7 +56,7 @@ class expr {
  public:
   expr() = default;
   /// Where the expression was read; loc::none when built by the program.
-  [[nodiscard]] const loc::location& where() const;
+  [[nodiscard]] loc::location where() const;
   [[nodiscard]] const expr_node* node() const { return node_.get(); }
 
  private:
@@ -97,33 +98,78 @@ struct Bars {
 
 using expr_desc = std::variant<Int, Ident, Plus, Minus, Div, Mult, Neg, List, Bars>;
 
+/// An expression's node: its descriptor and its location. Nodes are many (every size, argument and factor
+/// of a model keeps its own), so the location is packed when, as nearly always, the expression lies within
+/// one line and starts in the line's first 64K characters: 64 bytes in place of 80. Other locations are
+/// held whole by a larger node (`wide`).
 struct expr_node {
-  loc::location where;
+  enum class shape : std::uint8_t { Packed, None, Wide };
   expr_desc desc;
+  // A packed location: file and line of both ends, the offsets of both, the column of the first.
+  loc::file_ref file;
+  std::int32_t line = 0;
+  std::int32_t offset = 0;
+  std::int32_t end_offset = 0;
+  std::uint16_t column = 0;
+  shape form = shape::None;
   std::uint32_t refs = 0;
 };
 
-inline const loc::location& expr::where() const { return node_->where; }
+namespace detail {
+struct expr_node_wide : expr_node {
+  loc::location where;
+};
+// True when the node's packed fields hold the location.
+[[nodiscard]] inline bool packs(const loc::location& w) {
+  return w.begin.file == w.end.file && w.begin.line == w.end.line && w.begin.bol == w.end.bol &&
+         w.begin.offset >= w.begin.bol && w.begin.offset - w.begin.bol <= UINT16_MAX;
+}
+}  // namespace detail
+
+inline loc::location expr::where() const {
+  const expr_node& n = *node_;
+  switch (n.form) {
+    case expr_node::shape::Packed: {
+      const std::int32_t bol = n.offset - n.column;
+      return {{n.file, n.line, bol, n.offset}, {n.file, n.line, bol, n.end_offset}};
+    }
+    case expr_node::shape::None: return loc::none;
+    case expr_node::shape::Wide: return static_cast<const detail::expr_node_wide&>(n).where;
+  }
+  return loc::none;
+}
 
 /// The descriptor of an expression.
 [[nodiscard]] inline const expr_desc& desc_of(const expr& e) { return e.node()->desc; }
 
 inline void detail::expr_node_dispose::operator()(expr_node* p) const noexcept {
+  if (p->form == expr_node::shape::Wide) {
+    delete static_cast<expr_node_wide*>(p);
+    return;
+  }
   p->~expr_node();
   free_expr_node(p);
 }
 
 template <class D>
 [[nodiscard]] expr make_expr_node(const loc::location& where, D&& desc) {
-  void* m = detail::allocate_expr_node();
+  using shape = expr_node::shape;
   expr_node* p;
-  try {
-    p = ::new (m) expr_node{where, std::forward<D>(desc)};
-  } catch (...) {
-    detail::free_expr_node(m);
-    throw;
+  const bool none = where == loc::none;
+  if (none || detail::packs(where)) {
+    const loc::position& b = where.begin;
+    const auto column = static_cast<std::uint16_t>(none ? 0 : b.offset - b.bol);
+    void* m = detail::allocate_expr_node();
+    try {
+      p = ::new (m) expr_node{std::forward<D>(desc), b.file, b.line, b.offset, where.end.offset, column,
+                              none ? shape::None : shape::Packed, 1};
+    } catch (...) {
+      detail::free_expr_node(m);
+      throw;
+    }
+  } else {
+    p = new detail::expr_node_wide{{std::forward<D>(desc), {}, 0, 0, 0, 0, shape::Wide, 1}, where};
   }
-  p->refs = 1;
   return expr(p);
 }
 

@@ -167,6 +167,30 @@ TEST(AlgoBuilder, EveryKindOfDefinitionAndStatement) {
             "  r --> q\n");
 }
 
+TEST(AlgoBuilder, RepeatedAttributeListsKeepTheirOwnValues) {
+  // The builder shares one set per distinct list: lists equal up to order or value must not be confused, and
+  // a later pair for a name still wins.
+  const std::string text =
+      "function g() {\n"
+      "  in: int i [k=\"1\", k=\"2\"], int j [k=\"2\", k=\"1\"], int l [k=\"1\", k=\"2\"], int m [k=\"1\"];\n"
+      "}\n"
+      "function f() {\n"
+      "  let r = g [k=\"1\", k=\"2\"] ;\n"
+      "  let q = g [k=\"2\", k=\"1\"] ;\n"
+      "  let s = g [k=\"2\"] ;\n"
+      "}\n";
+  EXPECT_EQ(outline(build(text)),
+            "Function g()\n"
+            "  in int i @0 [k=\"2\"]\n"
+            "  in int j @1 [k=\"1\"]\n"
+            "  in int l @2 [k=\"2\"]\n"
+            "  in int m @3 [k=\"1\"]\n"
+            "Function f()\n"
+            "  let r = g [k=\"2\"]\n"
+            "  let q = g [k=\"1\"]\n"
+            "  let s = g [k=\"2\"]\n");
+}
+
 TEST(AlgoBuilder, MatchCasesCarryTheirConditions) {
   // Statements after the match belong to its last case; one reference name may return in every case.
   const std::string text = std::string(callee) +

@@ -33,6 +33,29 @@ TEST(AlgoTypes, ExpressionsShareTheirNodes) {
   EXPECT_EQ(std::get<at::Ident>(at::desc_of(left)).name, "n");
 }
 
+TEST(AlgoTypes, ExpressionsKeepEveryLocationWhole) {
+  // A node packs a location within one line; the others (several lines, a far column, two files, a start
+  // before its line, the lexers' null position at one end only) must come back unchanged as well.
+  const std::vector<loc::location> wheres{
+      {{"e.alg", 7, 100, 104}, {"e.alg", 7, 100, 110}},
+      {{"e.alg", 7, 100, 100}, {"e.alg", 7, 100, 100}},
+      {{"e.alg", 7, 100, 100 + 65535}, {"e.alg", 7, 100, 100 + 65540}},
+      {{"e.alg", 7, 100, 100 + 65536}, {"e.alg", 7, 100, 100 + 65540}},
+      {{"e.alg", 7, 100, 104}, {"e.alg", 9, 150, 152}},
+      {{"e.alg", 7, 100, 104}, {"f.alg", 7, 100, 110}},
+      {{"e.alg", 7, 100, 99}, {"e.alg", 7, 100, 110}},
+      {loc::dummy_pos, {"e.alg", 7, 100, 110}},
+      {{"", 1, 0, 0}, {"", 1, 0, 2}},
+      loc::none,
+  };
+  for (const loc::location& w : wheres) {
+    const at::expr e = at::make_expr(w, at::Ident{"a_rather_long_identifier_on_the_heap"});
+    EXPECT_EQ(e.where(), w) << loc::string_of_loc(w);
+    EXPECT_EQ(at::relocate(e, loc::none).where(), loc::none);
+    EXPECT_EQ(std::get<at::Ident>(at::desc_of(at::relocate(e, w))).name, "a_rather_long_identifier_on_the_heap");
+  }
+}
+
 TEST(AlgoTypes, EmptyAlgorithm) {
   const at::algorithm a = at::create();
   EXPECT_TRUE(at::defs(a).empty());
