@@ -115,10 +115,12 @@ class patricia : public trie_ops<patricia<V>, V> {
       t = children(t)[rank(t, d)].get();
     }
     if (t == nullptr) return;
-    // The header, and the child slot that a full branch at that level keeps for k.
+    // The header, and the child slot that a full branch at that level keeps for k (levels past the key's
+    // last digit have none).
     const auto at = reinterpret_cast<std::uintptr_t>(t);
     __builtin_prefetch(reinterpret_cast<const void*>(at));
-    __builtin_prefetch(reinterpret_cast<const void*>(at + sizeof(node) + digit(k, level) * sizeof(link)));
+    if (stride * level < 64)
+      __builtin_prefetch(reinterpret_cast<const void*>(at + sizeof(node) + digit(k, level) * sizeof(link)));
   }
   /// Visits every binding in the trie's order.
   template <class F>
