@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <unordered_map>
 #include <iostream>
+#include <optional>
 
 #include "algo/algo_io.h"
 #include "algo/algo_ops.h"
@@ -47,65 +48,58 @@ cvn_types::cvn_name fix_elt_name(const std::string& prefix, const cvn_types::cvn
   return cvn_types::Name{fix_lower_prefix(prefix, std::get<cvn_types::Name>(name).name.str())};
 }
 
-algo_types::expr fix_expr_names(const algo_types::expr& e) {
-  // Few names change: a node whose names all stay is shared rather than copied, so that the model does not
-  // hold a second copy of every expression of the syntax tree.
-  using namespace algo_types;
-  const auto same = [](const expr& x, const expr& y) { return x.node() == y.node(); };
-  return std::visit(
-      [&](const auto& n) -> expr {
-        using T = std::decay_t<decltype(n)>;
-        if constexpr (std::is_same_v<T, Int>) {
-          return e;
-        } else if constexpr (std::is_same_v<T, Ident>) {
-          std::string fixed = fix_param_name(n.name);
-          if (fixed == n.name) return e;
-          return make_expr(e.where(), Ident{std::move(fixed)});
-        } else if constexpr (std::is_same_v<T, Neg> || std::is_same_v<T, Bars>) {
-          expr operand = fix_expr_names(n.operand);
-          if (same(operand, n.operand)) return e;
-          return make_expr(e.where(), T{std::move(operand)});
-        } else if constexpr (std::is_same_v<T, List>) {
-          List out;
-          out.items.reserve(n.items.size());
-          bool changed = false;
-          for (const expr& item : n.items) {
-            out.items.push_back(fix_expr_names(item));
-            changed = changed || !same(out.items.back(), item);
-          }
-          if (!changed) return e;
-          return make_expr(e.where(), std::move(out));
-        } else {
-          expr left = fix_expr_names(n.left);
-          expr right = fix_expr_names(n.right);
-          if (same(left, n.left) && same(right, n.right)) return e;
-          return make_expr(e.where(), T{std::move(left), std::move(right)});
-        }
-      },
-      desc_of(e));
-}
+namespace {
 
-algo_types::expr_desc fix_expr_desc_names(const algo_types::expr_desc& d) {
+// The descriptor with its names fixed, or nothing when no name in it changes. Few names change: a node
+// whose names all stay is then shared rather than copied, so that the model does not hold a second copy of
+// every expression of the syntax tree.
+std::optional<algo_types::expr_desc> fixed_desc(const algo_types::expr_desc& d) {
   using namespace algo_types;
+  // The operand fixed, and whether that changed it.
+  const auto fix = [](const expr& x, bool& changed) {
+    expr y = fix_expr_names(x);
+    changed = changed || y.node() != x.node();
+    return y;
+  };
   return std::visit(
-      [](const auto& n) -> expr_desc {
+      [&](const auto& n) -> std::optional<expr_desc> {
         using T = std::decay_t<decltype(n)>;
+        bool changed = false;
         if constexpr (std::is_same_v<T, Int>) {
-          return n;
+          return std::nullopt;
         } else if constexpr (std::is_same_v<T, Ident>) {
-          return Ident{fix_param_name(n.name)};
+          std::string name = fix_param_name(n.name);
+          if (name == n.name) return std::nullopt;
+          return Ident{std::move(name)};
         } else if constexpr (std::is_same_v<T, Neg> || std::is_same_v<T, Bars>) {
-          return T{fix_expr_names(n.operand)};
+          T out{fix(n.operand, changed)};
+          if (!changed) return std::nullopt;
+          return out;
         } else if constexpr (std::is_same_v<T, List>) {
           List out;
           out.items.reserve(n.items.size());
-          for (const expr& item : n.items) out.items.push_back(fix_expr_names(item));
+          for (const expr& item : n.items) out.items.push_back(fix(item, changed));
+          if (!changed) return std::nullopt;
           return out;
         } else {
-          return T{fix_expr_names(n.left), fix_expr_names(n.right)};
+          T out{fix(n.left, changed), fix(n.right, changed)};
+          if (!changed) return std::nullopt;
+          return out;
         }
       },
       d);
+}
+
+}  // namespace
+
+algo_types::expr fix_expr_names(const algo_types::expr& e) {
+  std::optional<algo_types::expr_desc> d = fixed_desc(algo_types::desc_of(e));
+  return d ? algo_types::make_expr(e.where(), std::move(*d)) : e;
+}
+
+algo_types::expr_desc fix_expr_desc_names(const algo_types::expr_desc& d) {
+  std::optional<algo_types::expr_desc> fixed = fixed_desc(d);
+  return fixed ? std::move(*fixed) : d;
 }
 
 std::string fix_port_name(const std::string& name) { return fix_lower_prefix("p_", name); }
