@@ -104,23 +104,28 @@ class patricia : public trie_ops<patricia<V>, V> {
     }
     return nullptr;
   }
-  /// Prefetches the node that k's path reaches below `level`, walking the branches above it, which the
-  /// caller expects to be cached. A hint for a lookup or insertion to come: nothing changes. (Inlined:
-  /// the compiler takes a call that only reads and prefetches for one without effect, and drops it.)
+  /// Prefetches the node that k's path reaches at `level` (or the first node below it), walking the
+  /// branches above it, which the caller expects to be cached; that node itself is not read, so the walk
+  /// does not wait for it. A hint for a lookup or insertion to come: nothing changes. (Inlined: the
+  /// compiler takes a call that only reads and prefetches for one without effect, and drops it.)
   [[gnu::always_inline]] void prefetch(std::uint64_t k, unsigned level) const {
     const node* t = root_.get();
-    while (t != nullptr && !is_leaf(t) && t->level < level) {
+    if (t == nullptr || level == 0) return;
+    while (!is_leaf(t)) {
       const unsigned d = digit(k, t->level);
       if ((k & low_mask(t->level)) != t->key || !has(t, d)) return;
-      t = children(t)[rank(t, d)].get();
+      const node* c = children(t)[rank(t, d)].get();
+      if (t->level + 1U >= level) {
+        // The header, and the child slot that a full branch at that level keeps for k (levels past the
+        // key's last digit have none).
+        const auto at = reinterpret_cast<std::uintptr_t>(c);
+        __builtin_prefetch(reinterpret_cast<const void*>(at));
+        if (stride * level < 64)
+          __builtin_prefetch(reinterpret_cast<const void*>(at + sizeof(node) + digit(k, level) * sizeof(link)));
+        return;
+      }
+      t = c;
     }
-    if (t == nullptr) return;
-    // The header, and the child slot that a full branch at that level keeps for k (levels past the key's
-    // last digit have none).
-    const auto at = reinterpret_cast<std::uintptr_t>(t);
-    __builtin_prefetch(reinterpret_cast<const void*>(at));
-    if (stride * level < 64)
-      __builtin_prefetch(reinterpret_cast<const void*>(at + sizeof(node) + digit(k, level) * sizeof(link)));
   }
   /// Visits every binding in the trie's order.
   template <class F>
