@@ -1,11 +1,11 @@
 // The default action on generated application files of every shape: read, translate into the algorithm
-// model, print (the text is built, not written). Against it, the lexer alone over the same file (tokens
+// model, print (the text is handed over in pieces and counted, not written). Against it, the lexer alone over the same file (tokens
 // counted, nothing built). Sizes 1, 2, 8, 16, 25 and 50 MB (chain and fanout hold at least 100 000
 // references, so their doubling shows from 8 MB); pick some with --benchmark_filter (e.g. 'chain/1048576').
 // Counters of the default action: peak memory of one run over what the process held before it (peak_MB,
 // mem_ratio to the file's size) and the share of its phases, from one run made before the timed ones:
-// parse_s, translate_s, print_s, free_s (dropping the tree and the model, which the command leaves to the
-// exit and the timed runs leave out). Run one benchmark per process for memory figures that no earlier one
+// parse_s, convert_s (translation and printing), free_s (dropping what the action held, which the command
+// leaves to the exit and the timed runs leave out). Run one benchmark per process for memory figures that no earlier one
 // disturbs.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -17,7 +17,6 @@
 #include <optional>
 #include <string>
 
-#include "algo/algo_io.h"
 #include "base/misc.h"
 #include "bench/bench_util.h"
 #include "bench/cvn_gen.h"
@@ -25,8 +24,6 @@
 #include "cvnparser/cvn_main.h"
 
 namespace {
-
-
 
 std::int64_t lex_all(const std::string& file) {
   cvn::cvn_lexer::Cvn_lexer lexer(cvn::cvn_lexer::Cvn_lexer::from_file, file);
@@ -40,29 +37,26 @@ double seconds_since(std::chrono::steady_clock::time_point t) {
 }
 
 struct phases {
-  double parse = 0, translate = 0, print = 0, free = 0;
+  double parse = 0, convert = 0, free = 0;
   std::size_t text = 0;
 };
 
-// The default action, its phases timed. The command keeps the tree and the model until it exits instead of
-// freeing them, so the timed runs (given their state) leave the teardown out of the measure.
+// The default action as the command runs it (the tree released as the model grows, the text handed over in
+// pieces), its phases timed. The command keeps what it holds until it exits instead of freeing it, so the
+// timed runs (given their state) leave the teardown out of the measure.
 phases run_default(const std::string& file, benchmark::State* timed = nullptr) {
   const std::vector<std::string> incl{"."};
   phases p;
   auto t = std::chrono::steady_clock::now();
-  std::optional<cvn::cvn_types::cvn_file> tree = cvn::cvn_main::parse_cvn(file);
+  cvn::cvn_types::cvn_file tree = cvn::cvn_main::parse_cvn(file);
   p.parse = seconds_since(t);
   t = std::chrono::steady_clock::now();
-  std::optional<cvn::algo_types::algorithm> a = cvn::cvn_main::translate_algo(incl, *tree);
-  p.translate = seconds_since(t);
-  t = std::chrono::steady_clock::now();
-  const std::string text = cvn::algo_io::string_of_algo(*a);
-  p.print = seconds_since(t);
-  p.text = text.size();
+  std::optional<cvn::cvn_main::written_algorithms> held = cvn::cvn_main::write_algorithms(
+      incl, std::move(tree), [&p](const std::string& piece) { p.text += piece.size(); });
+  p.convert = seconds_since(t);
   if (timed != nullptr) timed->PauseTiming();
   t = std::chrono::steady_clock::now();
-  a.reset();
-  tree.reset();
+  held.reset();
   p.free = seconds_since(t);
   if (timed != nullptr) timed->ResumeTiming();
   return p;
@@ -95,8 +89,7 @@ void BM_default(benchmark::State& state, const std::string& shape) {
   state.counters["peak_MB"] = static_cast<double>(peak) / 1e6;
   state.counters["mem_ratio"] = static_cast<double>(peak) / static_cast<double>(size);
   state.counters["parse_s"] = first.parse;
-  state.counters["translate_s"] = first.translate;
-  state.counters["print_s"] = first.print;
+  state.counters["convert_s"] = first.convert;
   state.counters["free_s"] = first.free;
   state.counters["text_MB"] = static_cast<double>(first.text) / 1e6;
 }

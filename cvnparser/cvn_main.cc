@@ -353,7 +353,8 @@ bool conditioned_by_two_variables(const cvn_types::cvn_def& def) {
 
 }  // namespace
 
-void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file) {
+written_algorithms write_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file,
+                                    const std::function<void(const std::string&)>& put) {
   // The model outgrows the syntax tree: each definition's part of the tree is released as soon as its
   // actions are applied, so that the model reuses the memory.
   bool whole = false;
@@ -366,16 +367,20 @@ void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&&
     whole = whole || conditioned_by_two_variables(d);
     def_actions(incl, d, apply, release);
   }
-  // The parts this action never reads are kept to the end, as the other actions keep the whole tree:
-  // freeing them costs time.
-  (void)misc::keep_until_exit(std::move(file));
-  const algorithm& kept = misc::keep_until_exit(std::move(a));
-  // The text is written in pieces as it is printed, unless the printer may refuse a definition: a refusal
-  // must leave standard output empty.
+  // The text is handed over in pieces as it is printed, unless the printer may refuse a definition: a
+  // refusal must leave the output empty.
   if (whole)
-    std::cout << algo_io::string_of_algo(kept);
+    put(algo_io::string_of_algo(a));
   else
-    algo_io::print_algo(kept, [](const std::string& text) { std::cout << text; });
+    algo_io::print_algo(a, put);
+  return {std::move(file), std::move(a)};
+}
+
+void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file) {
+  // What the action holds is kept to the end, as the other actions keep the whole tree: freeing it costs
+  // time.
+  (void)misc::keep_until_exit(
+      write_algorithms(incl, std::move(file), [](const std::string& text) { std::cout << text; }));
 }
 
 void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,

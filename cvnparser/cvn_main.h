@@ -151,8 +151,17 @@ void translate_def_cond(const std::vector<std::string>& incl, const std::string&
 /// Applies one action to the algorithm.
 [[nodiscard]] algo_types::algorithm apply_action(algo_types::algorithm&& a, const action& act);
 
-/// Writes the algorithms of the file on standard output (the default action), releasing the syntax tree
-/// as it goes. Throws as translate_algo and algo_io::string_of_algo, writing nothing then.
+/// What the default action holds once it has written: the model and the parts of the tree it never reads.
+struct written_algorithms {
+  cvn_types::cvn_file rest;
+  algo_types::algorithm model;
+};
+/// The default action's work: the file's algorithms translated, releasing the syntax tree as it goes, and
+/// their text handed to `put` in pieces. Throws as translate_algo and algo_io::string_of_algo, having
+/// handed over nothing then. Returns what it held, for the caller to free or keep.
+[[nodiscard]] written_algorithms write_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file,
+                                                  const std::function<void(const std::string&)>& put);
+/// Writes the algorithms of the file on standard output (the default action), as write_algorithms.
 void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file);
 /// Writes the algorithms on standard output, then into prefix.alg. Throws Sys_error.
 void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
