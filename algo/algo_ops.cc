@@ -57,7 +57,7 @@ repetition_kind convert(const algorithm& a, const graph_elt& holder, const repet
 }
 
 // Adds to `holder` a copy of the definition port `p` at p's order (shifting the others when asked), with
-// its Reference edge to p.
+// its Reference edge to p. The copy shares p's name and type.
 void copy_port_to_ref(algorithm& a, ref_id holder, port_id p, bool shift) {
   const port x = get_port(a, p);
   const port_id q = add_port_into(a, x.port_size, x.port_order, x.port_type, x.port_dir, x.port_name, x.port_expr,

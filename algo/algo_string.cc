@@ -221,7 +221,7 @@ std::string dbg_of_def(const algorithm& a, def_id d) {
   out += sprintf_string("def_id      = [%lld]\n", static_cast<long long>(d.value));
   out += "def_name    = " + base_types::string_of_qname(r.def_name) + "\n";
   out += "def_kind    = " + string_of_definition_kind(r.def_kind) + "\n";
-  out += "def_params  = " + join(r.def_params, ", ", [](const std::string& s) { return s; }) + "\n";
+  out += "def_params  = " + join(*r.def_params, ", ", [](const std::string& s) { return s; }) + "\n";
   out += "def_comment = " + r.def_comment + "\n";
   return out;
 }

@@ -775,6 +775,15 @@ bool ref_reaches(const algorithm& a, ref_id from, ref_id to) {
 // ---------------------------------------------------------------------------------------------------------
 // Editing primitives
 
+namespace {
+// A port keeps its order in 32 bits: orders are positions among the ports of one container.
+std::int32_t narrow_order(std::int64_t order) {
+  if (order < INT32_MIN || order > INT32_MAX)
+    base_types::internal_error("port order " + std::to_string(order) + " out of range");
+  return static_cast<std::int32_t>(order);
+}
+}  // namespace
+
 def_id add_definition_into(algorithm& a, const std::optional<std::string>& comment,
                            const std::optional<std::vector<std::string>>& params, definition_kind kind,
                            const std::string& name) {
@@ -795,22 +804,22 @@ std::pair<def_id, algorithm> add_definition(const algorithm& a, const std::optio
   return {d, std::move(r)};
 }
 
-port_id add_port_into(algorithm& a, const std::optional<expr>& size, std::int64_t order, const std::string& type,
-                      direction dir, const std::string& name, const std::optional<expr>& value,
+port_id add_port_into(algorithm& a, const opt_expr& size, std::int64_t order, const shared::string& type,
+                      direction dir, const shared::string& name, const opt_expr& value,
                       const std::optional<additional::attributes>& attrs, const graph_elt& container) {
   const elt_id kc = a.elt_keys.get(container);  // Not_found before anything changes
-  auto [p, ports] = std::move(a.ports).add(
-      port{name, size, dir, type, order, value, attrs.value_or(additional::attributes{})});
+  const std::int32_t at = narrow_order(order);
+  auto [p, ports] =
+      std::move(a.ports).add(port{name, type, size, value, attrs.value_or(additional::attributes{}), at, dir});
   a.ports = std::move(ports);
   const elt_id kp = add_elt(a, Port{p});
   add_new_edge(a, kc, kp, container, Port{p}, Contain{});
   return p;
 }
 
-std::pair<port_id, algorithm> add_port(const algorithm& a, const std::optional<expr>& size, std::int64_t order,
-                                       const std::string& type, direction dir, const std::string& name,
-                                       const std::optional<expr>& value,
-                                       const std::optional<additional::attributes>& attrs,
+std::pair<port_id, algorithm> add_port(const algorithm& a, const opt_expr& size, std::int64_t order,
+                                       const shared::string& type, direction dir, const shared::string& name,
+                                       const opt_expr& value, const std::optional<additional::attributes>& attrs,
                                        const graph_elt& container) {
   algorithm r = a;
   const port_id p = add_port_into(r, size, order, type, dir, name, value, attrs, container);
@@ -822,9 +831,9 @@ ref_id add_reference_into(algorithm& a, const std::optional<std::string>& commen
                           const std::optional<std::int64_t>& period, def_id instantiated, bool abstract,
                           const std::optional<additional::attributes>& attrs, const std::string& name) {
   const elt_id kd = a.elt_keys.get(Def{instantiated});  // Not_found before anything changes
-  auto [i, refs] = std::move(a.refs).add(reference{name, period, comment.value_or(std::string()),
-                                                   args.value_or(std::vector<expr>{}), rep, abstract,
-                                                   attrs.value_or(additional::attributes{})});
+  auto [i, refs] = std::move(a.refs).add(reference{name, comment.value_or(std::string()),
+                                                   args.value_or(std::vector<expr>{}), rep,
+                                                   attrs.value_or(additional::attributes{}), period, abstract});
   a.refs = std::move(refs);
   const elt_id kr = add_elt(a, Ref{i});
   add_new_edge(a, kr, kd, Ref{i}, Def{instantiated}, Reference{});
@@ -909,7 +918,8 @@ algorithm set_port_size(const algorithm& a, port_id p, const std::optional<expr>
   return with_port(a, p, [&](port& x) { x.port_size = size; });
 }
 algorithm set_port_order(const algorithm& a, port_id p, std::int64_t order) {
-  return with_port(a, p, [&](port& x) { x.port_order = order; });
+  const std::int32_t at = narrow_order(order);
+  return with_port(a, p, [&](port& x) { x.port_order = at; });
 }
 algorithm set_ref_additional(const algorithm& a, ref_id i, const additional::attributes& attrs) {
   reference changed = get_ref(a, i);
@@ -932,7 +942,7 @@ void change_port_order_into(algorithm& a, direction dir, const graph_elt& c, por
     const port& x = get_port(a, q);
     if (x.port_order < from) continue;
     port moved = x;
-    ++moved.port_order;
+    moved.port_order = narrow_order(std::int64_t{x.port_order} + 1);
     a.ports = std::move(a.ports).modify(q, std::move(moved));
   }
 }

@@ -28,12 +28,13 @@
 #include "base/patricia.h"
 #include "base/pmap.h"
 #include "base/rc.h"
+#include "base/shared.h"
 #include "base/tmap.h"
 
 namespace cvn::algo_types {
 
 /// Direction of a port.
-enum class direction { In, Out };
+enum class direction : std::uint8_t { In, Out };
 
 struct expr_node;
 
@@ -182,6 +183,24 @@ template <class D>
 [[nodiscard]] inline expr relocate(const expr& e, const loc::location& where) { return make_expr(where, desc_of(e)); }
 
 
+/// An expression that may be absent, in one pointer where std::optional would add a flag and its padding:
+/// the optional expressions of the records.
+class opt_expr {
+ public:
+  opt_expr() = default;
+  opt_expr(std::nullopt_t) {}                                      // NOLINT: converts like std::optional
+  opt_expr(expr e) : e_(std::move(e)) {}                           // NOLINT
+  opt_expr(const std::optional<expr>& e) : e_(e ? *e : expr()) {}  // NOLINT
+  [[nodiscard]] bool has_value() const { return e_.node() != nullptr; }
+  explicit operator bool() const { return has_value(); }
+  const expr& operator*() const { return e_; }
+  const expr* operator->() const { return &e_; }
+  operator std::optional<expr>() const { return has_value() ? std::optional<expr>(e_) : std::nullopt; }  // NOLINT
+
+ private:
+  expr e_;  // no node when absent
+};
+
 /// Visitor made of lambdas, for std::visit.
 template <class... F>
 struct overloaded : F... {
@@ -260,34 +279,39 @@ struct sequence_decl {
 };
 using repetition_decl = std::variant<parallel_decl, sequence_decl>;
 
+// The records are many (a reference copies every port of its definition), so their fields are single
+// pointers where they can be: shared texts and lists, which a copied record shares with its original, and
+// null for what is absent or empty.
+
 /// Definition record.
 struct definition {
   base_types::qname def_name;
   definition_kind def_kind = definition_kind::Function;
-  std::vector<std::string> def_params;
-  std::string def_comment;
+  shared::value<std::vector<std::string>> def_params;
+  shared::string def_comment;
 };
 
 /// Port record.
 struct port {
-  std::string port_name;
-  std::optional<expr> port_size;  // absent: size 1
-  direction port_dir = direction::In;
-  std::string port_type;
-  std::int64_t port_order = 0;  // 0-based among the ports of the same direction of its container
-  std::optional<expr> port_expr;
+  shared::string port_name;
+  shared::string port_type;
+  opt_expr port_size;  // absent: size 1
+  opt_expr port_expr;
   additional::attributes port_additional;
+  std::int32_t port_order = 0;  // 0-based among the ports of the same direction of its container
+  direction port_dir = direction::In;
 };
 
-/// Reference record.
+/// Reference record. The name stays a plain string: every reference has its own, which a string holds in
+/// place where a shared one would take a node besides the pointer.
 struct reference {
   std::string ref_name;
-  std::optional<std::int64_t> ref_period;
-  std::string ref_comment;
-  std::vector<expr> ref_args;
-  std::optional<repetition_kind> ref_rep;
-  bool ref_abstract = false;
+  shared::string ref_comment;
+  shared::value<std::vector<expr>> ref_args;
+  shared::optional<repetition_kind> ref_rep;
   additional::attributes ref_additional;
+  std::optional<std::int64_t> ref_period;
+  bool ref_abstract = false;
 };
 
 // ---------------------------------------------------------------------------------------------------------
@@ -846,9 +870,10 @@ template <class A, class F>
                                                           const std::optional<std::vector<std::string>>& params,
                                                           definition_kind kind, const std::string& name);
 /// (new port, algorithm), contained without condition by the container.
-[[nodiscard]] std::pair<port_id, algorithm> add_port(const algorithm& a, const std::optional<expr>& size,
-                                                     std::int64_t order, const std::string& type, direction dir,
-                                                     const std::string& name, const std::optional<expr>& value,
+/// The name and type are taken as shared strings: a copied port passes its original's, and shares them.
+[[nodiscard]] std::pair<port_id, algorithm> add_port(const algorithm& a, const opt_expr& size, std::int64_t order,
+                                                     const shared::string& type, direction dir,
+                                                     const shared::string& name, const opt_expr& value,
                                                      const std::optional<additional::attributes>& attrs,
                                                      const graph_elt& container);
 /// (new reference, algorithm), with its Reference edge to the definition (no container yet).
@@ -863,8 +888,8 @@ void add_edge_into(algorithm& a, const graph_elt& src, const graph_elt& dst, con
 def_id add_definition_into(algorithm& a, const std::optional<std::string>& comment,
                            const std::optional<std::vector<std::string>>& params, definition_kind kind,
                            const std::string& name);
-port_id add_port_into(algorithm& a, const std::optional<expr>& size, std::int64_t order, const std::string& type,
-                      direction dir, const std::string& name, const std::optional<expr>& value,
+port_id add_port_into(algorithm& a, const opt_expr& size, std::int64_t order, const shared::string& type,
+                      direction dir, const shared::string& name, const opt_expr& value,
                       const std::optional<additional::attributes>& attrs, const graph_elt& container);
 ref_id add_reference_into(algorithm& a, const std::optional<std::string>& comment,
                           const std::optional<std::vector<expr>>& args, const std::optional<repetition_kind>& rep,

@@ -5,23 +5,23 @@
 namespace cvn::additional {
 
 attributes attributes::add(const std::string& name, const std::string& value) const {
-  auto m = map_ ? std::make_shared<map>(*map_) : std::make_shared<map>();
-  (*m)[name] = value;
+  map m = map_ ? map_->bindings : map();
+  m[name] = value;
   attributes r;
-  r.map_ = std::move(m);
+  r.map_ = rc::ptr<node>(rc::create<node>(std::move(m)));
   return r;
 }
 
 std::optional<std::string> attributes::get(const std::string& name) const {
   if (!map_) return std::nullopt;
-  const auto it = map_->find(name);
-  if (it == map_->end()) return std::nullopt;
+  const auto it = map_->bindings.find(name);
+  if (it == map_->bindings.end()) return std::nullopt;
   return it->second;
 }
 
 std::vector<std::pair<std::string, std::string>> attributes::to_list() const {
   if (!map_) return {};
-  return {map_->begin(), map_->end()};
+  return {map_->bindings.begin(), map_->bindings.end()};
 }
 
 attributes of_list(const std::vector<std::pair<std::string, std::string>>& pairs) {
@@ -37,7 +37,7 @@ std::string one_to_string(const std::pair<std::string, std::string>& binding) {
 std::string to_string(const attributes& set) {
   std::string out;
   if (!set.map_) return out;
-  for (auto it = set.map_->rbegin(); it != set.map_->rend(); ++it) {
+  for (auto it = set.map_->bindings.rbegin(); it != set.map_->bindings.rend(); ++it) {
     if (!out.empty()) out += ", ";
     out += one_to_string(*it);
   }

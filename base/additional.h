@@ -1,16 +1,18 @@
 #pragma once
 // Attribute sets carried by ports and references: name -> value, with their textual forms.
+#include <cstdint>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/rc.h"
+
 namespace cvn::additional {
 
 /// An immutable attribute set ordered by byte-wise name comparison. Every port and reference carries one
-/// and nearly all are empty: the set is one shared pointer, null when empty, and copies share the map.
+/// and nearly all are empty: the set is one pointer to a counted map, null when empty, and copies share it.
 class attributes {
  public:
   attributes() = default;
@@ -18,11 +20,17 @@ class attributes {
   [[nodiscard]] std::optional<std::string> get(const std::string& name) const;
   [[nodiscard]] std::vector<std::pair<std::string, std::string>> to_list() const;
   [[nodiscard]] bool empty() const { return !map_; }
-  bool operator==(const attributes& o) const { return map_ == o.map_ || (map_ && o.map_ && *map_ == *o.map_); }
+  bool operator==(const attributes& o) const {
+    return map_.get() == o.map_.get() || (map_ && o.map_ && map_->bindings == o.map_->bindings);
+  }
 
  private:
   using map = std::map<std::string, std::string>;
-  std::shared_ptr<const map> map_;  // never an empty map
+  struct node {
+    map bindings;
+    std::uint32_t refs = 0;
+  };
+  rc::ptr<node> map_;  // never an empty map
   friend std::string to_string(const attributes& set);
 };
 

@@ -73,15 +73,29 @@ TEST_F(Model, PortsAddedToADefinitionReachItsReferences) {
 }
 
 TEST_F(Model, ReferencesCopyTheirDefinitionsPorts) {
+  a = at::set_port_size(a, ga, at::make_expr(loc::none, at::Int{4}));
+  a = at::set_port_additional(a, ga, additional::of_list({{"unit", "ms"}}));
   const at::ref_id r = ref(a, top, g, "r");
   const std::vector<at::port_id> ps = at::ports(a, at::Ref{r});
   ASSERT_EQ(ps.size(), 3U);
   for (at::port_id p : ps) {
     const at::port_id dp = at::referenced_port(a, p);
-    EXPECT_EQ(at::get_port(a, dp).port_name, at::get_port(a, p).port_name);
-    EXPECT_EQ(at::get_port(a, dp).port_order, at::get_port(a, p).port_order);
+    const at::port& orig = at::get_port(a, dp);
+    const at::port& copy = at::get_port(a, p);
+    EXPECT_EQ(orig.port_name, copy.port_name);
+    EXPECT_EQ(orig.port_order, copy.port_order);
+    EXPECT_EQ(orig.port_dir, copy.port_dir);
+    EXPECT_EQ(orig.port_additional, copy.port_additional);
+    ASSERT_EQ(orig.port_size.has_value(), copy.port_size.has_value());
+    if (orig.port_size) {
+      EXPECT_EQ(orig.port_size->node(), copy.port_size->node());
+    }
+    // A reference holds no texts of its own: its ports read those of the definition's.
+    EXPECT_TRUE(orig.port_name.same(copy.port_name));
+    EXPECT_TRUE(orig.port_type.same(copy.port_type));
     EXPECT_EQ(at::port_container(a, dp), at::graph_elt{at::Def{g}});
   }
+  EXPECT_EQ(additional::to_string(at::get_port(a, rport(a, r, "a")).port_additional), "unit=\"ms\"");
   EXPECT_EQ(at::reference_def(a, r), g);
   EXPECT_EQ(at::ref_container(a, r), top);
   EXPECT_EQ(at::referencers(a, g), std::vector<at::ref_id>{r});
