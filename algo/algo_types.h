@@ -823,6 +823,17 @@ template <class F>
 [[nodiscard]] std::optional<port_id> port_by_name_dir(const algorithm& a, const graph_elt& c,
                                                       const std::string& name, direction dir);
 
+/// Visits the ports of the container in insertion order as f(port), building no list.
+template <class F>
+void for_each_port_of(const algorithm& a, const graph_elt& c, F&& f) {
+  if (const contents* x = a.idx.contents_of.find(c)) x->for_each_port(f);
+}
+/// Visits the references of the definition in insertion order as f(reference, containment condition).
+template <class F>
+void for_each_ref_of(const algorithm& a, def_id d, F&& f) {
+  if (const contents* x = a.idx.contents_of.find(Def{d})) x->more().refs.for_each(f);
+}
+
 /// (ports, references) of the definition; with a containment condition given (which may be "none"), only
 /// the references whose Contain edge carries exactly it. References in insertion order.
 [[nodiscard]] std::pair<std::vector<port_id>, std::vector<ref_id>> def_elts(
