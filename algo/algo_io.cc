@@ -330,8 +330,9 @@ void body_text(const records& rs, def_id d, text_out& to) {
   }
   // Every Data edge leaving s, with the group it belongs to: the first condition known of `first` (the
   // edge's own for a port of the definition, the source reference's for a reference port), the edge's,
-  // the reached reference's; two different ones cannot both hold.
-  const auto gather = [&](std::uint32_t s, const std::optional<cond>& first) {
+  // the reached reference's; two different ones cannot both hold. `first` is a copy: it may come from a
+  // group, and gathering adds groups.
+  const auto gather = [&](std::uint32_t s, const std::optional<cond> first) {
     (void)a.graph.any_succ(elt_id{ends.key(s)}, [&](elt_id k, const edge& l) {
       const auto* data = std::get_if<Data>(&l);
       if (data == nullptr) return false;
