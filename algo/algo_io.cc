@@ -195,122 +195,153 @@ std::string string_of_let(const algorithm& a, ref_id r, const std::string& inden
 
 namespace {
 
-// Graph node keys to positions, by open addressing: a body registers every port of its references, and a
-// table of nodes would cost an allocation each.
-class node_index {
+// The ends of a body's data edges, by position: the input ports of the definition, then every port of its
+// references and any other port an edge reaches, each with its node key, its record and the position of its
+// reference. A body has a few ports per reference, so an end is kept in 20 bytes over three arrays, edges
+// name ends by position, and the ends from the reference ports on are found by node key through open
+// addressing over positions (a slot of 4 bytes, the key read from the array).
+class end_table {
  public:
-  static constexpr std::size_t absent = ~std::size_t{0};
-  [[nodiscard]] std::size_t find(std::int64_t k) const {
-    if (slots_.empty()) return absent;
-    for (std::size_t i = start(k);; i = (i + 1) & (slots_.size() - 1)) {
-      if (slots_[i].key == k) return slots_[i].value;
-      if (slots_[i].key == 0) return absent;
-    }
+  static constexpr std::uint32_t none = UINT32_MAX;
+  /// Room for n ends, without growing while the first n are added.
+  void reserve(std::size_t n) {
+    keys_.reserve(n);
+    records_.reserve(n);
+    ref_at_.reserve(n);
+    std::size_t capacity = 16;
+    while (capacity < 2 * n) capacity *= 2;
+    slots_.assign(capacity, none);
   }
-  // k (a node key, never 0) is not in the index yet.
-  void insert(std::int64_t k, std::size_t v) {
-    if (2 * (count_ + 1) > slots_.size()) grow();
-    place(k, v);
-    ++count_;
+  [[nodiscard]] std::int64_t key(std::uint32_t e) const { return keys_[e]; }
+  [[nodiscard]] const algo_types::port& record(std::uint32_t e) const { return *records_[e]; }
+  /// The position of the end's reference, or none for another port.
+  [[nodiscard]] std::uint32_t ref_at(std::uint32_t e) const { return ref_at_[e]; }
+  /// An end that lookups do not find (the definition's input ports, added first).
+  std::uint32_t add(std::int64_t k, const algo_types::port* record) {
+    const std::uint32_t e = push(k, record, none);
+    unindexed_ = e + 1;
+    return e;
+  }
+  /// An end found by its key, which no earlier one of these has.
+  std::uint32_t add_indexed(std::int64_t k, const algo_types::port* record, std::uint32_t ref) {
+    if (slots_.empty() || 2 * (keys_.size() - unindexed_ + 1) > slots_.size()) grow();
+    const std::uint32_t e = push(k, record, ref);
+    place(e);
+    return e;
+  }
+  [[nodiscard]] std::uint32_t find(std::int64_t k) const {
+    if (slots_.empty()) return none;
+    for (std::size_t i = start(k);; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i] == none) return none;
+      if (keys_[slots_[i]] == k) return slots_[i];
+    }
   }
 
  private:
-  struct slot {
-    std::int64_t key = 0;
-    std::size_t value = 0;
-  };
+  std::uint32_t push(std::int64_t k, const algo_types::port* record, std::uint32_t ref) {
+    if (keys_.size() >= none) base_types::internal_error("too many ports in one definition body");
+    keys_.push_back(k);
+    records_.push_back(record);
+    ref_at_.push_back(ref);
+    return static_cast<std::uint32_t>(keys_.size() - 1);
+  }
   [[nodiscard]] std::size_t start(std::int64_t k) const {
     return static_cast<std::size_t>((static_cast<std::uint64_t>(k) * 0x9E3779B97F4A7C15ULL) >> 20) &
            (slots_.size() - 1);
   }
-  void place(std::int64_t k, std::size_t v) {
-    std::size_t i = start(k);
-    while (slots_[i].key != 0) i = (i + 1) & (slots_.size() - 1);
-    slots_[i] = slot{k, v};
+  void place(std::uint32_t e) {
+    std::size_t i = start(keys_[e]);
+    while (slots_[i] != none) i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = e;
   }
   void grow() {
-    std::vector<slot> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : 2 * old.size(), slot{});
-    for (const slot& x : old)
-      if (x.key != 0) place(x.key, x.value);
+    slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), none);
+    for (auto e = static_cast<std::uint32_t>(unindexed_); e < keys_.size(); ++e) place(e);
   }
-  std::vector<slot> slots_;
-  std::size_t count_ = 0;
+  std::vector<std::int64_t> keys_;
+  std::vector<const algo_types::port*> records_;
+  std::vector<std::uint32_t> ref_at_;
+  std::vector<std::uint32_t> slots_;
+  std::size_t unindexed_ = 0;  // the ends before it are not in slots_
 };
 
 void body_text(const records& rs, def_id d, text_out& to) {
   const algorithm& a = rs.model();
-  // A port of the definition (no owner) or of one of its references (the position of its owner).
-  static constexpr std::size_t no_owner = ~std::size_t{0};
-  struct data_end {
-    port_id port;
-    std::size_t by;
-  };
+  // The references come grouped by condition, groups in the order of their first reference, in one array:
+  // a group is a range of it. Each group then gathers its edges, as pairs of end positions.
   struct group {
     std::optional<cond> condition;
-    std::vector<ref_id> refs;
-    std::vector<const reference*> records;                 // of refs, in the same order
-    std::vector<std::pair<data_end, data_end>> edges;  // in gathering order
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;  // in gathering order
   };
   std::vector<group> groups;
   std::map<std::optional<cond>, std::size_t> index;
-  for (auto& [c, rs] : refs_by_cond(a, d)) {
-    index.emplace(c, groups.size());
-    groups.push_back({c, std::move(rs), {}, {}});
-  }
+  std::size_t ref_total = 0;
+  std::size_t port_total = 0;
+  std::size_t output_total = 0;
+  for_each_ref_of(a, d, [&](ref_id r, const std::optional<cond>& c) {
+    auto [it, fresh] = index.emplace(c, groups.size());
+    if (fresh) groups.push_back({c, 0, 0, {}});
+    ++groups[it->second].end;
+    ++ref_total;
+    const std::size_t outs = port_count(a, Ref{r}, direction::Out);
+    port_total += port_count(a, Ref{r}, direction::In) + outs;
+    output_total += outs;
+  });
+  if (ref_total >= end_table::none) base_types::internal_error("too many references in one definition body");
   const std::size_t ref_groups = groups.size();
+  std::uint32_t next = 0;
+  for (group& g : groups) {
+    g.begin = next;
+    next += g.end;
+    g.end = g.begin;  // filled below
+  }
+  std::vector<ref_id> refs(ref_total);
+  for_each_ref_of(a, d, [&](ref_id r, const std::optional<cond>& c) { refs[groups[index.at(c)].end++] = r; });
+  // The group of the reference at a position.
+  const auto group_of = [&](std::uint32_t at) -> const group& {
+    const auto past = std::upper_bound(groups.begin(), groups.begin() + static_cast<std::ptrdiff_t>(ref_groups), at,
+                                       [](std::uint32_t x, const group& g) { return x < g.begin; });
+    return *(past - 1);
+  };
 
-  // The ports of the definition's references, each with its reference and that reference's group, read
-  // once here and keyed by graph node, so that no edge looks its ends up in the model again.
-  struct owner {
-    const reference* ref;
-    std::size_t group;
-    port_id id;
-    const algo_types::port* record;
-  };
-  std::vector<owner> owners;
-  node_index owner_at;  // node key to position in owners
-  struct source {
-    elt_id key;
-    std::size_t by;
-  };
-  std::vector<source> outputs;  // the output ports of each reference by order, reference after reference
-  std::vector<std::pair<std::int64_t, source>> ordered;
-  for (std::size_t g = 0; g < ref_groups; ++g) {
-    groups[g].records.reserve(groups[g].refs.size());
-    for (ref_id r : groups[g].refs) {
-      const reference* x = &rs.get(r);
-      groups[g].records.push_back(x);
-      ordered.clear();
-      for (port_id p : ports(a, Ref{r})) {
-        const elt_id k = elt_id_of_elt(a, Port{p});
-        const port& y = rs.get(p);
-        std::size_t o = owner_at.find(k.value);
-        if (o == node_index::absent) {
-          o = owners.size();
-          owners.push_back(owner{x, g, p, &y});
-          owner_at.insert(k.value, o);
-        }
-        if (y.port_dir == direction::Out) ordered.emplace_back(y.port_order, source{k, o});
-      }
-      std::stable_sort(ordered.begin(), ordered.end(), [](const auto& u, const auto& v) { return u.first < v.first; });
-      for (const auto& [order, p] : ordered) outputs.push_back(p);
-    }
+  // The ports of the definition's references, read once here and keyed by graph node, so that no edge looks
+  // its ends up in the model again.
+  const std::vector<port_id> inputs = ports_by_order(a, Def{d}, direction::In);
+  end_table ends;
+  // Besides, edges mostly reach the definition's outputs: room for them too.
+  ends.reserve(inputs.size() + port_total + port_count(a, Def{d}, direction::Out));
+  for (port_id p : inputs) (void)ends.add(elt_id_of_elt(a, Port{p}).value, &rs.get(p));
+  std::vector<std::uint32_t> outputs;  // the output ports of each reference by order, reference after reference
+  outputs.reserve(output_total);
+  std::vector<std::pair<std::int64_t, std::uint32_t>> ordered;
+  for (std::uint32_t at = 0; at < refs.size(); ++at) {
+    ordered.clear();
+    for_each_port_of(a, Ref{refs[at]}, [&](port_id p) {
+      const elt_id k = elt_id_of_elt(a, Port{p});
+      const port& y = rs.get(p);
+      std::uint32_t e = ends.find(k.value);
+      if (e == end_table::none) e = ends.add_indexed(k.value, &y, at);
+      if (y.port_dir == direction::Out) ordered.emplace_back(y.port_order, e);
+    });
+    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& u, const auto& v) { return u.first < v.first; });
+    for (const auto& [order, e] : ordered) outputs.push_back(e);
   }
   // Every Data edge leaving s, with the group it belongs to: the first condition known of `first` (the
   // edge's own for a port of the definition, the source reference's for a reference port), the edge's,
-  // the reached reference's; two different ones cannot both hold.
-  const auto gather = [&](data_end s, elt_id sk, const std::optional<cond>& first) {
-    (void)a.graph.any_succ(sk, [&](elt_id k, const edge& l) {
+  // the reached reference's; two different ones cannot both hold. `first` is a copy: it may come from a
+  // group, and gathering adds groups.
+  const auto gather = [&](std::uint32_t s, const std::optional<cond> first) {
+    (void)a.graph.any_succ(elt_id{ends.key(s)}, [&](elt_id k, const edge& l) {
       const auto* data = std::get_if<Data>(&l);
       if (data == nullptr) return false;
       std::optional<cond> reached;
-      data_end target{};
-      if (const std::size_t o = owner_at.find(k.value); o != node_index::absent) {
-        target = data_end{owners[o].id, o};
-        reached = groups[owners[o].group].condition;
+      std::uint32_t target = ends.find(k.value);
+      if (target != end_table::none) {
+        if (ends.ref_at(target) != end_table::none) reached = group_of(ends.ref_at(target)).condition;
       } else if (const auto* t = std::get_if<Port>(&rs.get(k))) {
-        target = data_end{t->id, no_owner};
+        target = ends.add_indexed(k.value, &rs.get(t->id), end_table::none);
       } else {
         return false;
       }
@@ -320,18 +351,18 @@ void body_text(const records& rs, def_id d, text_out& to) {
         if (!c)
           c = other;
         else if (*c != *other)
-          base_types::internal_error("the data edge from port " + rs.get(s.port).port_name +
+          base_types::internal_error("the data edge from port " + ends.record(s).port_name +
                                      " has two different conditions");
       }
       auto [it, fresh] = index.emplace(c, groups.size());
-      if (fresh) groups.push_back({c, {}, {}, {}});
+      if (fresh) groups.push_back({c, 0, 0, {}});
       groups[it->second].edges.emplace_back(s, target);
       return false;
     });
   };
-  for (port_id p : ports_by_order(a, Def{d}, direction::In))
-    gather(data_end{p, no_owner}, elt_id_of_elt(a, Port{p}), std::nullopt);
-  for (const source& p : outputs) gather(data_end{owners[p.by].id, p.by}, p.key, groups[owners[p.by].group].condition);
+  for (std::uint32_t e = 0; e < inputs.size(); ++e) gather(e, std::nullopt);
+  for (std::uint32_t e : outputs) gather(e, group_of(ends.ref_at(e)).condition);
+  outputs = {};
 
   // The names of the instantiated definitions: few, each read once.
   std::unordered_map<std::int64_t, std::string> def_names;
@@ -344,26 +375,24 @@ void body_text(const records& rs, def_id d, text_out& to) {
 
   std::string& out = to.text();
   // A port of the definition by its name, a port of a reference as "ref.port".
-  const auto append_end = [&](const data_end& e) {
-    if (e.by != no_owner) {
-      out += owners[e.by].ref->ref_name;
+  const auto append_end = [&](std::uint32_t e) {
+    if (ends.ref_at(e) != end_table::none) {
+      out += rs.get(refs[ends.ref_at(e)]).ref_name;
       out += '.';
-      out += owners[e.by].record->port_name;
-    } else {
-      out += rs.get(e.port).port_name;
     }
+    out += ends.record(e).port_name;
   };
   const auto write = [&](const group& g, const char* indent) {
-    for (std::size_t i = 0; i < g.refs.size(); ++i) {
-      append_let(out, a, *g.records[i], def_name_of(g.refs[i]), indent);
+    for (std::uint32_t i = g.begin; i < g.end; ++i) {
+      append_let(out, a, rs.get(refs[i]), def_name_of(refs[i]), indent);
       to.line_end();
     }
-    for (std::size_t i = 0; i < g.refs.size(); ++i)
-      (void)a.graph.any_succ(elt_id_of_elt(a, Ref{g.refs[i]}), [&](elt_id k, const edge& l) {
+    for (std::uint32_t i = g.begin; i < g.end; ++i)
+      (void)a.graph.any_succ(elt_id_of_elt(a, Ref{refs[i]}), [&](elt_id k, const edge& l) {
         if (is_precedence(l))
           if (const auto* next = std::get_if<Ref>(&rs.get(k))) {
             out += indent;
-            out += g.records[i]->ref_name;
+            out += rs.get(refs[i]).ref_name;
             out += " --> ";
             out += rs.get(next->id).ref_name;
             out += ";\n";

@@ -22,6 +22,7 @@ constexpr bool pooled = true;
 #endif
 
 static_assert(sizeof(expr_node) <= 64, "a packed expression node fits one cache line");
+static_assert(sizeof(contents) <= 32, "a reference's contents sits in the element map's blocks");
 
 // Nodes are carved from slabs: freed nodes go on a list that the next allocations take first, and once no
 // node is left the slabs go back to the heap, so that a tree read and dropped leaves nothing behind.
@@ -177,18 +178,22 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
       const port& p = get_port(a, cont->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
         if (adding) {
-          x.ports = std::move(x.ports).add(cont->id);
-          if (!x.port_names.empty()) {
-            x.port_names = std::move(x.port_names).add({detail::name_hash(p.port_name), cont->id}, {});
-          } else if (x.ports.size() > contents::named_from) {
-            x.ports.for_each([&](port_id q, const detail::unit&) {
-              x.port_names = std::move(x.port_names).add({detail::name_hash(get_port(a, q).port_name), q}, {});
+          x.add_port(cont->id);
+          if (!x.more().port_names.empty()) {
+            auto& names = x.own().port_names;
+            names = std::move(names).add({detail::name_hash(p.port_name), cont->id}, {});
+          } else if (x.port_total() > contents::named_from) {
+            auto& names = x.own().port_names;
+            x.for_each_port([&](port_id q) {
+              names = std::move(names).add({detail::name_hash(get_port(a, q).port_name), q}, {});
             });
           }
         } else {
-          x.ports = std::move(x.ports).remove(cont->id);
-          if (!x.port_names.empty())
-            x.port_names = std::move(x.port_names).remove({detail::name_hash(p.port_name), cont->id});
+          x.remove_port(cont->id);
+          if (!x.more().port_names.empty()) {
+            auto& names = x.own().port_names;
+            names = std::move(names).remove({detail::name_hash(p.port_name), cont->id});
+          }
         }
         step(p.port_dir == direction::In ? x.in_ports : x.out_ports);
       });
@@ -196,20 +201,21 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
         const std::pair<std::string, ref_id> key{rr.ref_name, r->id};
+        contents::rest& y = x.own();
         if (adding) {
-          x.refs = std::move(x.refs).add(r->id, c->condition);
-          if (!x.ref_names.empty()) {
-            x.ref_names = std::move(x.ref_names).add(key, {});
-          } else if (x.refs.size() > contents::named_from) {
-            x.refs.for_each([&](ref_id q, const std::optional<cond>&) {
-              x.ref_names = std::move(x.ref_names).add({get_ref(a, q).ref_name, q}, {});
+          y.refs = std::move(y.refs).add(r->id, c->condition);
+          if (!y.ref_names.empty()) {
+            y.ref_names = std::move(y.ref_names).add(key, {});
+          } else if (y.refs.size() > contents::named_from) {
+            y.refs.for_each([&](ref_id q, const std::optional<cond>&) {
+              y.ref_names = std::move(y.ref_names).add({get_ref(a, q).ref_name, q}, {});
             });
           }
         } else {
-          x.refs = std::move(x.refs).remove(r->id);
-          if (!x.ref_names.empty()) x.ref_names = std::move(x.ref_names).remove(key);
+          y.refs = std::move(y.refs).remove(r->id);
+          if (!y.ref_names.empty()) y.ref_names = std::move(y.ref_names).remove(key);
         }
-        step(c->condition ? x.cond_refs : x.uncond_refs);
+        step(c->condition ? y.cond_refs : y.uncond_refs);
       });
     }
     return;
@@ -229,17 +235,17 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
     });
     const std::optional<graph_elt> os = owner_of(idx, src);
     const std::optional<graph_elt> od = owner_of(idx, dst);
-    const auto bump = [&](const graph_elt& def, std::uint32_t contents::*counter) {
-      idx.contents_of = std::move(idx.contents_of).update(def, [&](contents& x) { step(x.*counter); });
+    const auto bump = [&](const graph_elt& def, std::uint32_t contents::rest::*counter) {
+      idx.contents_of = std::move(idx.contents_of).update(def, [&](contents& x) { step(x.own().*counter); });
     };
     if (!d->condition) {
       if (os && od && std::holds_alternative<Def>(*os) && *os == *od)
-        bump(*os, &contents::uncond_links);
+        bump(*os, &contents::rest::uncond_links);
     } else {
       if (os && std::holds_alternative<Def>(*os) && get_port(a, s->id).port_dir == direction::In)
-        bump(*os, &contents::cond_port_links);
+        bump(*os, &contents::rest::cond_port_links);
       if (od && std::holds_alternative<Def>(*od) && get_port(a, t->id).port_dir == direction::Out)
-        bump(*od, &contents::cond_port_links);
+        bump(*od, &contents::rest::cond_port_links);
     }
   }
 }
@@ -427,7 +433,7 @@ std::vector<def_id> used_defs(const algorithm& a, def_id d, F&& def_of) {
   std::vector<def_id> out;
   std::unordered_set<std::int64_t> seen;  // filled once `out` is too long to search
   if (const contents* x = contents_of(a, Def{d}))
-    x->refs.for_each([&](ref_id r, const std::optional<cond>&) {
+    x->more().refs.for_each([&](ref_id r, const std::optional<cond>&) {
       const def_id u = def_of(r);
       if (!seen.empty()) {
         if (seen.insert(u.value).second) out.push_back(u);
@@ -473,9 +479,9 @@ std::vector<port_id> ports(const algorithm& a, const std::optional<graph_elt>& c
   }
   if (const contents* x = contents_of(a, *c)) {
     if (dir)
-      x->ports.for_each([&](port_id p, const detail::unit&) { keep(p, get_port(a, p)); });
+      x->for_each_port([&](port_id p) { keep(p, get_port(a, p)); });
     else
-      x->ports.for_each([&](port_id p, const detail::unit&) { out.push_back(p); });
+      x->for_each_port([&](port_id p) { out.push_back(p); });
   }
   return out;
 }
@@ -504,14 +510,15 @@ std::optional<port_id> first_port_named(const algorithm& a, const graph_elt& c, 
   const contents* x = contents_of(a, c);
   if (x == nullptr) return std::nullopt;
   std::optional<port_id> found;
-  if (x->port_names.empty()) {
-    (void)x->ports.for_each_until([&](port_id q, const detail::unit&) {
+  const detail::name_index<port_id>& names = x->more().port_names;
+  if (names.empty()) {
+    (void)x->for_each_port_until([&](port_id q) {
       if (get_port(a, q).port_name == name && p(q)) found = q;
       return found.has_value();
     });
     return found;
   }
-  x->port_names.for_each_equivalent(detail::name_hash(name), [&](const auto& key, const detail::unit&) {
+  names.for_each_equivalent(detail::name_hash(name), [&](const auto& key, const detail::unit&) {
     if (!found && get_port(a, key.second).port_name == name && p(key.second)) found = key.second;
   });
   return found;
@@ -532,15 +539,16 @@ std::vector<ref_id> refs_by_name(const algorithm& a, const graph_elt& c, const s
   std::vector<ref_id> out;
   const contents* x = contents_of(a, c);
   if (x == nullptr) return out;
-  if (x->ref_names.empty()) {
-    x->refs.for_each([&](ref_id r, const std::optional<cond>& rc) {
+  const contents::rest& y = x->more();
+  if (y.ref_names.empty()) {
+    y.refs.for_each([&](ref_id r, const std::optional<cond>& rc) {
       if ((!under || *under == rc) && get_ref(a, r).ref_name == name) out.push_back(r);
     });
     return out;
   }
-  x->ref_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
+  y.ref_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
     const ref_id r = key.second;
-    if (!under || *under == x->refs.get(r)) out.push_back(r);
+    if (!under || *under == y.refs.get(r)) out.push_back(r);
   });
   return out;
 }
@@ -550,7 +558,7 @@ std::pair<std::vector<port_id>, std::vector<ref_id>> def_elts(const algorithm& a
   std::pair<std::vector<port_id>, std::vector<ref_id>> out;
   out.first = ports(a, Def{d});
   if (const contents* x = contents_of(a, Def{d}))
-    x->refs.for_each([&](ref_id r, const std::optional<cond>& c) {
+    x->more().refs.for_each([&](ref_id r, const std::optional<cond>& c) {
       if (!under || *under == c) out.second.push_back(r);
     });
   return out;
@@ -563,8 +571,8 @@ std::vector<cond> def_conditions(const algorithm& a, def_id d) {
   };
   const contents* x = contents_of(a, Def{d});
   if (x == nullptr) return out;
-  x->refs.for_each([&](ref_id, const std::optional<cond>& c) { note(c); });
-  if (x->cond_port_links == 0) return out;  // no conditioned data edge at its ports: nothing to scan
+  x->more().refs.for_each([&](ref_id, const std::optional<cond>& c) { note(c); });
+  if (x->more().cond_port_links == 0) return out;  // no conditioned data edge at its ports: nothing to scan
   for (port_id p : ports_by_order(a, Def{d}, direction::In))
     for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{p})))
       if (const auto* data = std::get_if<Data>(&l)) note(data->condition);
@@ -578,7 +586,7 @@ std::vector<std::pair<std::optional<cond>, std::vector<ref_id>>> refs_by_cond(co
   std::vector<std::pair<std::optional<cond>, std::vector<ref_id>>> out;
   std::map<std::optional<cond>, std::size_t> group;
   if (const contents* x = contents_of(a, Def{d}))
-    x->refs.for_each([&](ref_id r, const std::optional<cond>& c) {
+    x->more().refs.for_each([&](ref_id r, const std::optional<cond>& c) {
       auto [it, fresh] = group.emplace(c, out.size());
       if (fresh) out.emplace_back(c, std::vector<ref_id>{});
       out[it->second].second.push_back(r);
@@ -588,17 +596,17 @@ std::vector<std::pair<std::optional<cond>, std::vector<ref_id>>> refs_by_cond(co
 
 bool exist_unconditioned_links_between_def_ports(const algorithm& a, def_id d) {
   const contents* x = contents_of(a, Def{d});
-  return x != nullptr && x->uncond_links > 0;
+  return x != nullptr && x->more().uncond_links > 0;
 }
 
 bool is_conditioned_def(const algorithm& a, def_id d) {
   const contents* x = contents_of(a, Def{d});
-  return x != nullptr && (x->cond_refs > 0 || x->cond_port_links > 0);
+  return x != nullptr && (x->more().cond_refs > 0 || x->more().cond_port_links > 0);
 }
 
 bool has_unconditioned_contents(const algorithm& a, def_id d) {
   const contents* x = contents_of(a, Def{d});
-  return x != nullptr && (x->uncond_refs > 0 || x->uncond_links > 0);
+  return x != nullptr && (x->more().uncond_refs > 0 || x->more().uncond_links > 0);
 }
 
 std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds) {
@@ -651,7 +659,7 @@ std::vector<def_id> defs_under_def(const algorithm& a, def_id d) {
 std::vector<ref_id> refs_under_def(const algorithm& a, def_id d) {
   std::vector<ref_id> out;
   if (const contents* x = contents_of(a, Def{d}))
-    x->refs.for_each([&](ref_id r, const std::optional<cond>&) { out.push_back(r); });
+    x->more().refs.for_each([&](ref_id r, const std::optional<cond>&) { out.push_back(r); });
   return out;
 }
 
@@ -671,7 +679,7 @@ void ref_succs(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
     return false;
   });
   if (const contents* x = contents_of(a, Ref{r}))
-    x->ports.for_each([&](port_id p, const detail::unit&) {
+    x->for_each_port([&](port_id p) {
       (void)a.graph.any_succ(elt_id_of_elt(a, Port{p}), [&](elt_id k, const edge& l) {
         if (is_data(l))
           if (const auto* q = std::get_if<Port>(&a.elts.get(k)))
@@ -689,7 +697,7 @@ void ref_preds(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
     return false;
   });
   if (const contents* x = contents_of(a, Ref{r}))
-    x->ports.for_each([&](port_id p, const detail::unit&) {
+    x->for_each_port([&](port_id p) {
       if (const auto* in = a.idx.data_in.find(p))
         for (const auto& [s, c] : *in)
           if (auto o = owning_ref(a, s)) out.push_back(*o);
@@ -701,7 +709,7 @@ void ref_preds(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
 std::vector<ref_id> get_data_pred_ref(const algorithm& a, ref_id r) {
   std::vector<ref_id> out;
   if (const contents* x = contents_of(a, Ref{r}))
-    x->ports.for_each([&](port_id p, const detail::unit&) {
+    x->for_each_port([&](port_id p) {
       if (const auto* in = a.idx.data_in.find(p))
         for (const auto& [s, c] : *in)
           if (auto o = owning_ref(a, s))
@@ -893,9 +901,10 @@ void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
     if (const auto* found = r.idx.containers.find(Ref{i}))
       for (const container_list::entry& c : found->to_vector())
         r.idx.contents_of = std::move(r.idx.contents_of).update(c.first, [&](contents& x) {
-          if (x.ref_names.empty()) return;
-          x.ref_names = std::move(x.ref_names).remove({old.ref_name, i});
-          x.ref_names = std::move(x.ref_names).add({n.ref_name, i}, {});
+          if (x.more().ref_names.empty()) return;
+          auto& names = x.own().ref_names;
+          names = std::move(names).remove({old.ref_name, i});
+          names = std::move(names).add({n.ref_name, i}, {});
         });
   r.refs = std::move(r.refs).modify(i, std::move(n));
 }

@@ -368,69 +368,6 @@ using algo_graph = graph::Make_with_map<elt_id, edge>;
 namespace detail {
 struct unit {};
 
-/// The identifiers of one container: a few held in place (a reference has the handful of ports of its
-/// definition: no block of their own), a persistent map past `few_max`, so that an update copies a bounded
-/// array or one path of the map, never a long list.
-template <class Id>
-class id_set {
- public:
-  static constexpr std::size_t few_max = 4;
-  [[nodiscard]] std::size_t size() const { return many_.empty() ? few_count_ : many_.size(); }
-  [[nodiscard]] bool empty() const { return size() == 0; }
-  [[nodiscard]] id_set add(Id i) && {
-    if (many_.empty()) {
-      Id* const end = few_.data() + few_count_;
-      Id* const at = std::lower_bound(few_.data(), end, i);
-      if (at != end && *at == i) return std::move(*this);
-      if (few_count_ < few_max) {
-        std::move_backward(at, end, end + 1);
-        *at = i;
-        ++few_count_;
-        return std::move(*this);
-      }
-      for (std::size_t k = 0; k < few_count_; ++k) many_ = std::move(many_).add(few_[k], {});
-      few_count_ = 0;
-    }
-    many_ = std::move(many_).add(i, {});
-    return std::move(*this);
-  }
-  [[nodiscard]] id_set remove(Id i) && {
-    if (many_.empty()) {
-      Id* const end = few_.data() + few_count_;
-      Id* const at = std::lower_bound(few_.data(), end, i);
-      if (at != end && *at == i) {
-        std::move(at + 1, end, at);
-        --few_count_;
-      }
-    } else {
-      many_ = std::move(many_).remove(i);
-    }
-    return std::move(*this);
-  }
-  /// Visits the identifiers in ascending order as f(id, unit).
-  template <class F>
-  void for_each(F&& f) const {
-    if (!many_.empty()) {
-      many_.for_each(f);
-      return;
-    }
-    for (std::size_t k = 0; k < few_count_; ++k) f(few_[k], unit{});
-  }
-  /// Visits in ascending order until f returns true; true when it did.
-  template <class F>
-  bool for_each_until(F&& f) const {
-    if (!many_.empty()) return many_.for_each_until(f);
-    for (std::size_t k = 0; k < few_count_; ++k)
-      if (f(few_[k], unit{})) return true;
-    return false;
-  }
-
- private:
-  std::array<Id, few_max> few_{};  // the first few_count_, while many_ is empty
-  std::uint32_t few_count_ = 0;
-  pmap<Id, unit> many_;
-};
-
 /// A name index of ports: (hash of the name, identifier). The entries of one hash are those of the name,
 /// in ascending identifier order, and rare collisions that a lookup sorts out against the records; a key
 /// is 16 bytes where the name itself would take 32 and more.
@@ -463,21 +400,117 @@ using sorted_name_index = pmap<std::pair<std::string, Id>, unit, by_name_compare
 /// What a container (a definition or a reference) holds, kept from its `Contain` edges and the data edges
 /// of its ports. Identifiers grow with time, so ascending identifier order is insertion order.
 ///
+/// There is one per reference of the model, and a reference holds only the handful of ports of its
+/// definition: those few ports and the port counters are held in place (32 bytes, which the element map
+/// keeps in its blocks, with no heap block of its own), and the rest, which a definition needs (its
+/// references, the name indexes, the counters of the mixing rule) and a reference only past `few_max`
+/// ports, sits behind one shared pointer, null until needed. A copy shares that part; the first change of a
+/// shared one copies it (its maps are persistent: a few words each).
+///
 /// The name indexes are kept only for containers with more than `named_from` elements: below that a lookup
-/// reads the few records, and a reference, which has the handful of ports of its definition, carries no
-/// name index at all. Once made, an index is complete and kept until its container is empty.
-struct contents {
+/// reads the few records. Once made, an index is complete and kept until its container is empty.
+class contents {
+ public:
   static constexpr std::size_t named_from = 8;
-  detail::id_set<port_id> ports;
-  detail::name_index<port_id> port_names;
+  static constexpr std::size_t few_max = 4;
+
+  struct rest {
+    pmap<port_id, detail::unit> ports;  // every port, once they do not fit in place
+    detail::name_index<port_id> port_names;
+    pmap<ref_id, std::optional<cond>> refs;
+    detail::sorted_name_index<ref_id> ref_names;
+    std::uint32_t uncond_refs = 0;
+    std::uint32_t cond_refs = 0;
+    std::uint32_t uncond_links = 0;     // unconditioned data edges between two ports of this definition
+    std::uint32_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
+  };
+
   std::uint32_t in_ports = 0;
   std::uint32_t out_ports = 0;
-  std::uint32_t uncond_refs = 0;
-  std::uint32_t cond_refs = 0;
-  pmap<ref_id, std::optional<cond>> refs;
-  detail::sorted_name_index<ref_id> ref_names;
-  std::uint32_t uncond_links = 0;     // unconditioned data edges between two ports of this definition
-  std::uint32_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
+
+  /// The part held out of place; an empty one when there is none.
+  [[nodiscard]] const rest& more() const { return rest_ ? rest_->value : empty_rest(); }
+  /// The same for changing: made, or copied when shared, first.
+  rest& own() {
+    if (!rest_)
+      rest_ = shared_rest(rc::create<rest_node>());
+    else if (!rest_.unique())
+      rest_ = shared_rest(rc::create<rest_node>(rest_->value));
+    return rest_->value;
+  }
+
+  [[nodiscard]] std::size_t port_total() const {
+    if (spilled()) return rest_->value.ports.size();
+    std::size_t n = 0;
+    while (n < few_max && few_[n] != free_slot) ++n;
+    return n;
+  }
+  /// Visits the ports in ascending identifier order as f(id).
+  template <class F>
+  void for_each_port(F&& f) const {
+    (void)for_each_port_until([&](port_id p) {
+      f(p);
+      return false;
+    });
+  }
+  /// Visits in ascending order until f returns true; true when it did.
+  template <class F>
+  bool for_each_port_until(F&& f) const {
+    if (spilled()) return rest_->value.ports.for_each_until([&](port_id p, const detail::unit&) { return f(p); });
+    for (std::size_t k = 0; k < few_max && few_[k] != free_slot; ++k)
+      if (f(port_id{few_[k]})) return true;
+    return false;
+  }
+  void add_port(port_id p) {
+    if (!spilled()) {
+      const std::size_t n = port_total();
+      std::uint32_t* const end = few_.data() + n;
+      const bool fits = p.value >= 0 && p.value < free_slot;
+      const auto v = static_cast<std::uint32_t>(p.value);
+      std::uint32_t* const at = std::lower_bound(few_.data(), end, v);
+      if (fits && at != end && *at == v) return;
+      if (fits && n < few_max) {
+        std::move_backward(at, end, end + 1);
+        *at = v;
+        return;
+      }
+      rest& r = own();
+      for (std::size_t k = 0; k < n; ++k) r.ports = std::move(r.ports).add(port_id{few_[k]}, {});
+      few_.fill(free_slot);
+    }
+    rest& r = own();
+    r.ports = std::move(r.ports).add(p, {});
+  }
+  void remove_port(port_id p) {
+    if (spilled()) {
+      rest& r = own();
+      r.ports = std::move(r.ports).remove(p);
+      return;
+    }
+    std::uint32_t* const end = few_.data() + port_total();
+    if (p.value < 0 || p.value >= free_slot) return;
+    std::uint32_t* const at = std::find(few_.data(), end, static_cast<std::uint32_t>(p.value));
+    if (at == end) return;
+    std::move(at + 1, end, at);
+    end[-1] = free_slot;
+  }
+
+ private:
+  // Identifiers from 0 to just below this one are held in place; a free slot holds it.
+  static constexpr std::uint32_t free_slot = UINT32_MAX;
+  struct rest_node {
+    rest value;
+    std::uint32_t refs = 1;
+  };
+  using shared_rest = rc::ptr<rest_node>;
+  static const rest& empty_rest() {
+    static const rest none;
+    return none;
+  }
+  [[nodiscard]] bool spilled() const { return rest_ && !rest_->value.ports.empty(); }
+
+  std::array<std::uint32_t, few_max> few_{free_slot, free_slot, free_slot, free_slot};  // ascending, free last
+  shared_rest rest_;
 };
 
 /// The containers of one element with the condition of each `Contain` edge. There is one in a sound model,
@@ -813,6 +846,17 @@ template <class F>
 /// The port of the container with that name and direction, or nothing.
 [[nodiscard]] std::optional<port_id> port_by_name_dir(const algorithm& a, const graph_elt& c,
                                                       const std::string& name, direction dir);
+
+/// Visits the ports of the container in insertion order as f(port), building no list.
+template <class F>
+void for_each_port_of(const algorithm& a, const graph_elt& c, F&& f) {
+  if (const contents* x = a.idx.contents_of.find(c)) x->for_each_port(f);
+}
+/// Visits the references of the definition in insertion order as f(reference, containment condition).
+template <class F>
+void for_each_ref_of(const algorithm& a, def_id d, F&& f) {
+  if (const contents* x = a.idx.contents_of.find(Def{d})) x->more().refs.for_each(f);
+}
 
 /// (ports, references) of the definition; with a containment condition given (which may be "none"), only
 /// the references whose Contain edge carries exactly it. References in insertion order.

@@ -135,6 +135,29 @@ TEST(AlgoPrinter, ConditionedGroupsWithAMatchCasePerValue) {
             "      x -> y;\n");
 }
 
+// Conditions found on edges alone open groups while the edges of a port are gathered: the port's other
+// edges still see the condition of its reference.
+TEST(AlgoPrinter, GroupsOpenedWhileAPortsEdgesAreGathered) {
+  at::algorithm a = at::create();
+  const at::def_id g = def(a, "g");
+  port(a, g, "i", direction::In);
+  port(a, g, "o", direction::Out);
+  const at::def_id top = def(a, "top");
+  const at::port_id c = port(a, top, "c", direction::In);
+  const at::port_id y = port(a, top, "y", direction::Out);
+  const at::port_id z = port(a, top, "z", direction::Out);
+  const at::ref_id r = ref(a, top, g, "r");
+  a = ops::add_data_edge(a, at::cond{c, 1}, rport(a, r, "o"), z);
+  a = ops::add_data_edge(a, at::cond{c, 5}, rport(a, r, "o"), y);
+  EXPECT_EQ(string_of_function_body(a, top),
+            "  let r = g ;\n"
+            "  match c with\n"
+            "  | 5 ->\n"
+            "      r.o -> y;\n"
+            "  | 1 ->\n"
+            "      r.o -> z;\n");
+}
+
 TEST(AlgoPrinter, PrintedInPiecesOfWholeLines) {
   // A body far longer than one piece: its text is handed over in several pieces, each ending a line, that
   // together are the text of string_of_algo.

@@ -272,6 +272,60 @@ TEST(AlgoTypes, ContainerListsKeepEveryContainerAndCondition) {
                                                                      {at::Port{at::port_id{4}}, std::nullopt}}));
 }
 
+// A container holds its first few ports in place and the rest of what it holds in a part that copies
+// share: editing one copy, before or after the ports move out of place, leaves the others as they were.
+TEST(AlgoTypes, ContentsCopiesStayApart) {
+  const auto listed = [](const at::contents& x) {
+    std::vector<std::int64_t> out;
+    x.for_each_port([&](at::port_id p) { out.push_back(p.value); });
+    EXPECT_EQ(x.port_total(), out.size());
+    return out;
+  };
+  at::contents x;
+  for (std::int64_t p : {5, 3, 9, 3}) x.add_port(at::port_id{p});
+  EXPECT_EQ(listed(x), (std::vector<std::int64_t>{3, 5, 9}));
+  const at::contents few = x;
+  x.add_port(at::port_id{1});
+  x.add_port(at::port_id{7});  // one more than the places
+  x.own().cond_refs = 1;
+  EXPECT_EQ(listed(x), (std::vector<std::int64_t>{1, 3, 5, 7, 9}));
+  EXPECT_EQ(listed(few), (std::vector<std::int64_t>{3, 5, 9}));
+  EXPECT_EQ(few.more().cond_refs, 0U);
+  at::contents cut = x;
+  cut.remove_port(at::port_id{5});
+  cut.own().cond_refs = 2;
+  EXPECT_EQ(listed(cut), (std::vector<std::int64_t>{1, 3, 7, 9}));
+  EXPECT_EQ(listed(x), (std::vector<std::int64_t>{1, 3, 5, 7, 9}));
+  EXPECT_EQ(x.more().cond_refs, 1U);
+  for (std::int64_t p : {1, 3, 7, 9}) cut.remove_port(at::port_id{p});
+  EXPECT_EQ(listed(cut), std::vector<std::int64_t>{});
+  // Identifiers too large for a place go out of place at once.
+  const std::int64_t big = std::int64_t{1} << 40;
+  at::contents wide = few;
+  wide.add_port(at::port_id{big});
+  wide.add_port(at::port_id{4});
+  EXPECT_EQ(listed(wide), (std::vector<std::int64_t>{3, 4, 5, 9, big}));
+  wide.remove_port(at::port_id{big});
+  EXPECT_EQ(listed(wide), (std::vector<std::int64_t>{3, 4, 5, 9}));
+  EXPECT_EQ(listed(few), (std::vector<std::int64_t>{3, 5, 9}));
+
+  // In a model: a reference to a definition with more ports than the places, edited in a later version.
+  at::algorithm a = at::create();
+  const at::def_id g = def(a, "g");
+  for (int k = 0; k < 6; ++k) (void)port(a, g, "p" + std::to_string(k), k % 2 == 0 ? direction::In : direction::Out);
+  const at::def_id top = def(a, "top");
+  const at::ref_id r = ref(a, top, g, "r");
+  const at::port_id p4 = rport(a, r, "p4");
+  const at::algorithm before = a;
+  a = at::remove(a, at::Port{p4});
+  EXPECT_EQ(at::port_count(a, at::Ref{r}, direction::In), 2U);
+  EXPECT_FALSE(at::port_by_name(a, at::Ref{r}, "p4"));
+  EXPECT_EQ(at::ports(a, at::graph_elt{at::Ref{r}}).size(), 5U);
+  EXPECT_EQ(at::port_count(before, at::Ref{r}, direction::In), 3U);
+  EXPECT_EQ(rport(before, r, "p4"), p4);
+  EXPECT_EQ(at::ports(before, at::graph_elt{at::Ref{r}}).size(), 6U);
+}
+
 TEST(AlgoTypes, SortDefsByDep) {
   at::algorithm a = at::create();
   const at::def_id d1 = def(a, "d1");
