@@ -18,6 +18,14 @@ namespace {
 using namespace cvn::algo_test;
 using at::direction;
 
+// A definition with one input i and one output o.
+at::def_id io_def(at::algorithm& a, const std::string& name) {
+  const at::def_id d = def(a, name);
+  port(a, d, "i", direction::In);
+  port(a, d, "o", direction::Out);
+  return d;
+}
+
 TEST(AlgoPrinter, PrecedencesDispatchesAttributesAndValues) {
   at::algorithm a = at::create();
   const at::def_id g = def(a, "g");
@@ -76,9 +84,7 @@ TEST(AlgoPrinter, EdgesOfAGroupComeLastGatheredFirst) {
   // Gathered: the input ports (x before y by order), then each reference's outputs; within a port the
   // newest edge first. Written in reverse.
   at::algorithm a = at::create();
-  const at::def_id g = def(a, "g");
-  port(a, g, "i", direction::In);
-  port(a, g, "o", direction::Out);
+  const at::def_id g = io_def(a, "g");
   const at::def_id top = def(a, "top");
   const at::port_id y = port(a, top, "y", direction::In);
   const at::port_id x = port(a, top, "x", direction::In, "int", 0);
@@ -107,9 +113,7 @@ TEST(AlgoPrinter, EdgesOfAGroupComeLastGatheredFirst) {
 
 TEST(AlgoPrinter, ConditionedGroupsWithAMatchCasePerValue) {
   at::algorithm a = at::create();
-  const at::def_id g = def(a, "g");
-  port(a, g, "i", direction::In);
-  port(a, g, "o", direction::Out);
+  const at::def_id g = io_def(a, "g");
   const at::def_id top = def(a, "top");
   const at::port_id c = port(a, top, "c", direction::In);
   const at::port_id x = port(a, top, "x", direction::In);
@@ -139,9 +143,7 @@ TEST(AlgoPrinter, ConditionedGroupsWithAMatchCasePerValue) {
 // edges still see the condition of its reference.
 TEST(AlgoPrinter, GroupsOpenedWhileAPortsEdgesAreGathered) {
   at::algorithm a = at::create();
-  const at::def_id g = def(a, "g");
-  port(a, g, "i", direction::In);
-  port(a, g, "o", direction::Out);
+  const at::def_id g = io_def(a, "g");
   const at::def_id top = def(a, "top");
   const at::port_id c = port(a, top, "c", direction::In);
   const at::port_id y = port(a, top, "y", direction::Out);
@@ -162,9 +164,7 @@ TEST(AlgoPrinter, PrintedInPiecesOfWholeLines) {
   // A body far longer than one piece: its text is handed over in several pieces, each ending a line, that
   // together are the text of string_of_algo.
   at::algorithm a = at::create();
-  const at::def_id g = def(a, "g");
-  port(a, g, "i", direction::In);
-  port(a, g, "o", direction::Out);
+  const at::def_id g = io_def(a, "g");
   const at::def_id top = def(a, "top");
   at::port_id previous = port(a, top, "x", direction::In);
   for (int k = 0; k < 4000; ++k) {
