@@ -287,22 +287,33 @@ class Make {
     bool operator()(const edge_entry& a, const key& b) const { return key_compare{}(a.other(), b); }
     bool operator()(const key& a, const edge_entry& b) const { return key_compare{}(a, b.other()); }
   };
+  // The first map is built only when needed. A node usually gets its many edges from nodes made after it (a
+  // definition's references, a port's readers), in ascending order of end: while that holds, and nothing
+  // has been removed, the entries by sequence number are sorted by end too, and a binary search over them
+  // finds an end. The map is built at the first edge out of that order or the first removal, and kept.
   struct big_block {
     pmap<edge_entry, nothing, by_end> ends;
     radix_map<edge_entry> order;
     std::uint64_t next = 0;
     std::uint32_t refs = 1;
+    bool indexed = false;  // `ends` is built; otherwise `order` holds sequence numbers 0 to next - 1 by end
 
     [[nodiscard]] std::size_t size() const { return order.size(); }
-    [[nodiscard]] bool contains(const end& e) const { return ends.contains(edge_entry(0, e)); }
+    [[nodiscard]] bool contains(const end& e) const {
+      if (indexed) return ends.contains(edge_entry(0, e));
+      const std::uint64_t i = first_not_before(e);
+      return i < next && same_end(order.get(i).e(), e);
+    }
     // A new edge.
     void add(const edge_entry& x) {
-      ends = std::move(ends).add(edge_entry(next, x.e()), nothing{});
+      if (!indexed && next > 0 && !end_compare{}(order.get(next - 1).e(), x.e())) build_ends();
+      if (indexed) ends = std::move(ends).add(edge_entry(next, x.e()), nothing{});
       order = std::move(order).add(next, x);
       ++next;
     }
     // The edge to x's end, if present.
     void remove(const edge_entry& x) {
+      if (!indexed) build_ends();
       std::optional<std::uint64_t> seq;
       ends.for_each_equivalent(x.other(), [&](const edge_entry& y, const nothing&) {
         if (same_end(y.e(), x.e())) seq = y.stamp();
@@ -324,7 +335,44 @@ class Make {
     // f(entry) over the edges whose other end is k.
     template <class F>
     void for_each_to(const key& k, F&& f) const {
-      ends.for_each_equivalent(k, [&](const edge_entry& y, const nothing&) { f(order.get(y.stamp())); });
+      if (indexed) {
+        ends.for_each_equivalent(k, [&](const edge_entry& y, const nothing&) { f(order.get(y.stamp())); });
+        return;
+      }
+      std::uint64_t lo = 0, hi = next;  // the first entry whose end is not below k
+      while (lo < hi) {
+        const std::uint64_t mid = lo + (hi - lo) / 2;
+        if (key_compare{}(order.get(mid).other(), k))
+          lo = mid + 1;
+        else
+          hi = mid;
+      }
+      for (; lo < next; ++lo) {
+        const edge_entry& x = order.get(lo);
+        if (key_compare{}(k, x.other())) break;
+        f(x);
+      }
+    }
+
+   private:
+    // Unindexed: the first sequence number whose end is not below e (next when none).
+    [[nodiscard]] std::uint64_t first_not_before(const end& e) const {
+      if (next == 0 || end_compare{}(order.get(next - 1).e(), e)) return next;  // the usual probe: a new end
+      std::uint64_t lo = 0, hi = next - 1;
+      while (lo < hi) {
+        const std::uint64_t mid = lo + (hi - lo) / 2;
+        if (end_compare{}(order.get(mid).e(), e))
+          lo = mid + 1;
+        else
+          hi = mid;
+      }
+      return lo;
+    }
+    void build_ends() {
+      order.for_each([&](std::uint64_t seq, const edge_entry& x) {
+        ends = std::move(ends).add(edge_entry(seq, x.e()), nothing{});
+      });
+      indexed = true;
     }
   };
   static bool same_end(const end& a, const end& b) { return !end_compare{}(a, b) && !end_compare{}(b, a); }

@@ -155,6 +155,35 @@ TEST(Graph, HighDegreeNode) {
   EXPECT_EQ(g.remove_node(0).pred_roots().size(), 100000U);
 }
 
+// A hub whose edges come in ascending order of end answers lookups without its index of ends, and builds
+// that index at the first edge out of order or the first removal, in its own version only.
+TEST(Graph, HubInAscendingOrderThenOutOfIt) {
+  G g = G::create();
+  for (int i = 0; i < 300; ++i) {
+    g = std::move(g).add(0, 2 * i + 1, 0);
+    if (i % 3 == 0) g = std::move(g).add(0, 2 * i + 1, 1);  // a second label on the same end
+  }
+  const G ascending = g;
+  for (int i = 0; i < 300; ++i) {
+    EXPECT_TRUE(ascending.mem_edge(0, 2 * i + 1, 0));
+    EXPECT_EQ(ascending.mem_edge(0, 2 * i + 1, 1), i % 3 == 0);
+    EXPECT_FALSE(ascending.mem_edge(0, 2 * i, 0));
+  }
+  EXPECT_EQ(ascending.add(0, 301, 1).succ_count(0), ascending.succ_count(0));  // present: unchanged
+  // Out of order: an end below the last one, then a removal by end of both labels.
+  const G mixed = ascending.add(0, 4, 2).rem_all(0, 301);
+  EXPECT_TRUE(mixed.mem_edge(0, 4, 2));
+  EXPECT_FALSE(mixed.mem_edge(0, 301, 0));
+  EXPECT_FALSE(mixed.mem_edge(0, 301, 1));
+  EXPECT_EQ(mixed.succ(0).front(), (std::pair<int, int>{4, 2}));
+  EXPECT_EQ(mixed.succ_count(0), ascending.succ_count(0) - 1);
+  // The version it came from still lists and finds what it had.
+  EXPECT_TRUE(ascending.mem_edge(0, 301, 1));
+  EXPECT_FALSE(ascending.mem_edge(0, 4, 2));
+  EXPECT_EQ(ascending.succ(0).front(), (std::pair<int, int>{599, 0}));
+  EXPECT_EQ(ascending.rem_all(0, 301).succ_count(0), ascending.succ_count(0) - 2);
+}
+
 // The reference: both tables as plain maps of lists, updated exactly as the operations are described.
 template <class Label>
 struct basic_reference {
