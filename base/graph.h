@@ -301,7 +301,9 @@ class Make {
     [[nodiscard]] std::size_t size() const { return order.size(); }
     [[nodiscard]] bool contains(const end& e) const {
       if (indexed) return ends.contains(edge_entry(0, e));
-      const std::uint64_t i = first_not_before(e);
+      const auto below = [&](const edge_entry& x) { return end_compare{}(x.e(), e); };
+      if (next == 0 || below(order.get(next - 1))) return false;  // the usual probe: a new end
+      const std::uint64_t i = first_not_below(below);
       return i < next && same_end(order.get(i).e(), e);
     }
     // A new edge.
@@ -339,29 +341,23 @@ class Make {
         ends.for_each_equivalent(k, [&](const edge_entry& y, const nothing&) { f(order.get(y.stamp())); });
         return;
       }
-      std::uint64_t lo = 0, hi = next;  // the first entry whose end is not below k
-      while (lo < hi) {
-        const std::uint64_t mid = lo + (hi - lo) / 2;
-        if (key_compare{}(order.get(mid).other(), k))
-          lo = mid + 1;
-        else
-          hi = mid;
-      }
-      for (; lo < next; ++lo) {
-        const edge_entry& x = order.get(lo);
+      for (std::uint64_t i = first_not_below([&](const edge_entry& x) { return key_compare{}(x.other(), k); });
+           i < next; ++i) {
+        const edge_entry& x = order.get(i);
         if (key_compare{}(k, x.other())) break;
         f(x);
       }
     }
 
    private:
-    // Unindexed: the first sequence number whose end is not below e (next when none).
-    [[nodiscard]] std::uint64_t first_not_before(const end& e) const {
-      if (next == 0 || end_compare{}(order.get(next - 1).e(), e)) return next;  // the usual probe: a new end
-      std::uint64_t lo = 0, hi = next - 1;
+    // Unindexed: the first sequence number whose entry `below` does not hold for (next when none); `below`
+    // holds for a prefix of the entries, which are in order of end.
+    template <class Below>
+    [[nodiscard]] std::uint64_t first_not_below(Below&& below) const {
+      std::uint64_t lo = 0, hi = next;
       while (lo < hi) {
         const std::uint64_t mid = lo + (hi - lo) / 2;
-        if (end_compare{}(order.get(mid).e(), e))
+        if (below(order.get(mid)))
           lo = mid + 1;
         else
           hi = mid;
