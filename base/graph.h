@@ -251,8 +251,8 @@ class Make {
     static std::size_t bytes(std::uint32_t capacity) { return offset + capacity * sizeof(edge_entry); }
     // A block of the given capacity holding the entries of `from` except the one at `skip`.
     static small_block* make(std::uint32_t capacity, const small_block* from, std::uint32_t skip) {
-      static_assert(alignof(edge_entry) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
-      void* m = ::operator new(bytes(capacity));
+      static_assert(alignof(edge_entry) <= pool::slab_heap::grain);
+      void* m = pool::allocate(bytes(capacity));
       small_block* r = ::new (m) small_block{1, 0, static_cast<std::uint16_t>(capacity)};
       try {
         if (from != nullptr)
@@ -271,7 +271,7 @@ class Make {
       for (std::uint32_t i = 0; i < p->count; ++i) p->items()[i].~edge_entry();
       const std::size_t n = bytes(p->capacity);
       p->~small_block();
-      ::operator delete(static_cast<void*>(p), n);
+      pool::deallocate(static_cast<void*>(p), n);
     }
   };
   // The two maps of a node with many edges. One holds edge entries as keys (and nothing as values),

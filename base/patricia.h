@@ -80,7 +80,7 @@ class patricia : public trie_ops<patricia<V>, V> {
   static std::size_t branch_bytes(unsigned cap) { return sizeof(node) + cap * sizeof(link); }
   // A branch with room for cap children and none yet.
   static node* new_branch(unsigned cap, unsigned level, std::uint64_t key) {
-    void* m = ::operator new(branch_bytes(cap));
+    void* m = pool::allocate(branch_bytes(cap));
     node* t = ::new (m) node{1, static_cast<std::uint8_t>(cap), static_cast<std::uint8_t>(level), 0, key};
     for (unsigned i = 0; i < cap; ++i) ::new (children(t) + i) link();
     return t;
@@ -289,7 +289,7 @@ void patricia<V>::dispose::operator()(node* p) const noexcept {
   const unsigned cap = p->cap;
   for (unsigned i = 0; i < cap; ++i) children(p)[i].~link();
   p->~node();
-  ::operator delete(static_cast<void*>(p), branch_bytes(cap));
+  pool::deallocate(static_cast<void*>(p), branch_bytes(cap));
 }
 
 }  // namespace cvn

@@ -2,13 +2,15 @@
 // Reference-counted nodes for the persistent containers.
 //
 // The program is single-threaded, so counts are plain integers kept in the node itself: no atomic
-// operations and no separate control block. Nodes stay ordinary heap blocks: a free list per node size was
-// tried and lost, because after a large structure is freed it hands blocks out in scattered order, while
-// the heap gives them back contiguous.
+// operations and no separate control block. Nodes come from the slabs of base/pool.h, packed without the
+// general heap's per-block header. (A single free list per node size was tried before and lost: after a
+// large structure is freed it hands blocks out in scattered order. Slabs keep reuse within 64 KB.)
 #include <cstddef>
 #include <cstdint>
 #include <new>
 #include <utility>
+
+#include "base/pool.h"
 
 namespace cvn::rc {
 
@@ -17,21 +19,21 @@ template <class T>
 struct plain_dispose {
   void operator()(T* p) const noexcept {
     p->~T();
-    ::operator delete(static_cast<void*>(p), sizeof(T));
+    pool::deallocate(static_cast<void*>(p), sizeof(T));
   }
 };
 
 /// A new node of type T with a count of one. T has a `refs` member.
 template <class T, class... A>
 [[nodiscard]] T* create(A&&... args) {
-  static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
-  void* m = ::operator new(sizeof(T));
+  static_assert(alignof(T) <= pool::slab_heap::grain);
+  void* m = pool::allocate(sizeof(T));
   try {
     T* p = ::new (m) T{std::forward<A>(args)...};
     p->refs = 1;
     return p;
   } catch (...) {
-    ::operator delete(m, sizeof(T));
+    pool::deallocate(m, sizeof(T));
     throw;
   }
 }

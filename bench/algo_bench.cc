@@ -7,7 +7,6 @@
 // Reported: time per reference (ns_per_ref) and the process's peak memory. The build should stay near
 // linear: 100 000 references within 150 times the time of 1 000.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <optional>
 #include <string>
@@ -72,7 +71,7 @@ void BM_build(benchmark::State& state, shape s) {
     // reuse the pages of the first while the largest, made once, pays for all of its own.
     state.PauseTiming();
     a.reset();
-    malloc_trim(0);
+    cvn::bench::release_free_memory();
     state.ResumeTiming();
   }
   state.counters["ns_per_ref"] = benchmark::Counter(

@@ -8,7 +8,6 @@
 // leaves to the exit and the timed runs leave out). Run one benchmark per process for memory figures that no earlier one
 // disturbs.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -79,7 +78,7 @@ void BM_lex_only(benchmark::State& state, const std::string& shape) {
 void BM_default(benchmark::State& state, const std::string& shape) {
   const std::string file = cvn::bench::generated_cvn_file(shape, state.range(0));
   const auto size = static_cast<std::size_t>(std::filesystem::file_size(file));
-  malloc_trim(0);
+  cvn::bench::release_free_memory();
   const std::int64_t before = cvn::bench::current_rss_bytes();
   cvn::bench::reset_peak_rss();
   const phases first = run_default(file);

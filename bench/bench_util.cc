@@ -1,10 +1,13 @@
 #include "bench/bench_util.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
 
 #include "base/misc.h"
+#include "base/pool.h"
 #include "bench/cvn_gen.h"
 
 namespace cvn::bench {
@@ -22,6 +25,11 @@ std::int64_t status_bytes(const std::string& key) {
 }
 
 }  // namespace
+
+void release_free_memory() {
+  cvn::pool::release_free();
+  malloc_trim(0);
+}
 
 std::int64_t peak_rss_bytes() { return status_bytes("VmHWM:"); }
 

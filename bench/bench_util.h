@@ -32,6 +32,9 @@ class sequence {
 /// The generated application file for (shape, size), written once under /tmp and reused.
 [[nodiscard]] std::string generated_cvn_file(const std::string& shape, std::int64_t bytes);
 
+/// Gives memory that the program freed but still holds back to the system: the heap's and the slabs'.
+void release_free_memory();
+
 /// Resident memory of this process now, in bytes (VmRSS).
 [[nodiscard]] std::int64_t current_rss_bytes();
 

@@ -4,7 +4,6 @@
 // what the process held before it (peak_MB, and mem_ratio to the file's size), measured before the timed
 // calls; run one benchmark per process (--benchmark_filter) for figures that no earlier one disturbs.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -25,7 +24,7 @@ namespace {
 // returned first, so that it neither hides nor inflates the figure.
 template <class F>
 std::int64_t peak_of(F&& run) {
-  malloc_trim(0);
+  cvn::bench::release_free_memory();
   const std::int64_t before = cvn::bench::current_rss_bytes();
   cvn::bench::reset_peak_rss();
   run();
