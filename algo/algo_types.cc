@@ -9,77 +9,20 @@
 
 #include "base/constant.h"
 #include "base/misc.h"
+#include "base/pool.h"
 
 namespace cvn::algo_types {
 
 namespace detail {
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool pooled = false;  // every node its own heap block, so that misuse is caught
-#else
-constexpr bool pooled = true;
-#endif
 
 static_assert(sizeof(expr_node) <= 64, "a packed expression node fits one cache line");
 static_assert(sizeof(contents) <= 32, "a reference's contents sits in the element map's blocks");
 
-// Nodes are carved from slabs: freed nodes go on a list that the next allocations take first, and once no
-// node is left the slabs go back to the heap, so that a tree read and dropped leaves nothing behind.
-struct node_pool {
-  union slot {
-    slot* next;
-    alignas(expr_node) unsigned char bytes[sizeof(expr_node)];
-  };
-  static constexpr std::size_t slab_slots = 1024;
-  slot* free = nullptr;
-  slot* fresh = nullptr;  // the unused part of the last slab
-  slot* fresh_end = nullptr;
-  std::vector<slot*> slabs;
-  std::size_t live = 0;
+// Expression nodes share the slabs of every other small block: a tree's nodes freed while a model grows
+// leave their room to the model.
+void* allocate_expr_node() { return pool::allocate(sizeof(expr_node)); }
 
-  void* take() {
-    if (free == nullptr && fresh == fresh_end) {
-      slabs.reserve(slabs.size() + 1);
-      fresh = static_cast<slot*>(::operator new(slab_slots * sizeof(slot)));
-      fresh_end = fresh + slab_slots;
-      slabs.push_back(fresh);
-    }
-    ++live;
-    if (free != nullptr) return std::exchange(free, free->next);
-    return fresh++;
-  }
-  void give(void* p) noexcept {
-    auto* s = static_cast<slot*>(p);
-    s->next = free;
-    free = s;
-    if (--live == 0) {
-      for (slot* slab : slabs) ::operator delete(slab, slab_slots * sizeof(slot));
-      slabs.clear();
-      free = fresh = fresh_end = nullptr;
-    }
-  }
-};
-
-node_pool& pool() {
-  static node_pool* p = new node_pool;  // never destroyed: nodes may be freed during static destruction
-  return *p;
-}
-
-}  // namespace
-
-void* allocate_expr_node() {
-  if constexpr (!pooled) return ::operator new(sizeof(expr_node));
-  return pool().take();
-}
-
-void free_expr_node(void* p) noexcept {
-  if constexpr (!pooled) {
-    ::operator delete(p, sizeof(expr_node));
-    return;
-  }
-  pool().give(p);
-}
+void free_expr_node(void* p) noexcept { pool::deallocate(p, sizeof(expr_node)); }
 
 }  // namespace detail
 

@@ -2,12 +2,15 @@
 
 #include <sys/mman.h>
 
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 namespace cvn::pool {
 
 slab_heap::~slab_heap() {
-  for (const region& r : regions_) ::munmap(r.base, r.bytes);
+  if (base_ != nullptr) ::munmap(base_, reserved_bytes);
+  std::free(cold_);
 }
 
 void* slab_heap::allocate_slow(std::size_t c) {
@@ -20,20 +23,22 @@ void* slab_heap::allocate_slow(std::size_t c) {
     unlink(partial_[c], s);
   } else {
     s = take_empty();
+    if (s == nullptr) return nullptr;
     s->fresh = reinterpret_cast<char*>(s) + header_bytes;
+    s->size_class = static_cast<std::uint16_t>(c);
   }
   s->st = state::current;
   current_[c] = s;
   return allocate(c * grain);
 }
 
-void slab_heap::settle(slab* s, std::size_t c) noexcept {
+void slab_heap::settle(slab* s) noexcept {
   if (s->st == state::full) {
     s->st = state::partial;
-    push(partial_[c], s);
+    push(partial_[s->size_class], s);
   }
   if (s->live != 0) return;
-  unlink(partial_[c], s);
+  unlink(partial_[s->size_class], s);
   if (resident_count_ < reserve_slabs) {
     s->st = state::empty;
     push(resident_, s);
@@ -45,7 +50,7 @@ void slab_heap::settle(slab* s, std::size_t c) noexcept {
 
 void slab_heap::give_back(slab* s) noexcept {
   ::madvise(s, slab_bytes, MADV_DONTNEED);  // the header reads as an empty slab's from now on
-  cold_.push_back(s);                        // room was made when the slab's region was mapped
+  cold_[cold_count_++] = static_cast<std::uint32_t>((reinterpret_cast<char*>(s) - base_) / slab_bytes);
 }
 
 void slab_heap::release_free() noexcept {
@@ -59,15 +64,13 @@ void slab_heap::release_free() noexcept {
 slab_heap::usage slab_heap::current_usage() const {
   usage u;
   u.resident_empty = resident_count_;
-  u.cold_empty = cold_.size();
-  for (const region& r : regions_) {
-    const char* end = &r == &regions_.back() ? region_next_ : r.first + region_bytes;
-    for (const char* m = r.first; m != end; m += slab_bytes) {
-      const auto* s = reinterpret_cast<const slab*>(m);
-      if (s->st == state::empty) continue;
-      ++u.slabs;
-      u.blocks += s->live;
-    }
+  u.cold_empty = cold_count_;
+  for (const char* m = base_; m != next_; m += slab_bytes) {
+    const auto* s = reinterpret_cast<const slab*>(m);
+    if (s->st == state::empty) continue;
+    ++u.slabs;
+    u.blocks += s->live;
+    u.block_bytes += std::size_t{s->live} * s->size_class * grain;
   }
   return u;
 }
@@ -79,29 +82,37 @@ slab_heap::slab* slab_heap::take_empty() {
     *s = slab{};
     return s;
   }
-  if (!cold_.empty()) {
-    slab* s = cold_.back();
-    cold_.pop_back();
-    return ::new (static_cast<void*>(s)) slab{};
+  if (cold_count_ != 0) {
+    char* m = base_ + std::size_t{cold_[--cold_count_]} * slab_bytes;
+    return ::new (static_cast<void*>(m)) slab{};
   }
-  return map_slab();
+  return fresh_slab();
 }
 
-slab_heap::slab* slab_heap::map_slab() {
-  if (region_next_ == region_end_) {
-    regions_.reserve(regions_.size() + 1);
-    cold_.reserve((regions_.size() + 1) * (region_bytes / slab_bytes));
-    // One slab more than the region, so that the region can start on a slab boundary.
-    const std::size_t bytes = region_bytes + slab_bytes;
-    void* m = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (m == MAP_FAILED) throw std::bad_alloc();
-    const std::uintptr_t start =
-        (reinterpret_cast<std::uintptr_t>(m) + slab_bytes - 1) & ~(std::uintptr_t{slab_bytes} - 1);
-    region_next_ = reinterpret_cast<char*>(start);
-    region_end_ = region_next_ + region_bytes;
-    regions_.push_back(region{m, bytes, region_next_});
+slab_heap::slab* slab_heap::fresh_slab() {
+  if (next_ == usable_) {
+    if (failed_) return nullptr;
+    if (base_ == nullptr) {
+      // Reserved without memory behind it; a slab more, so that the range can start on a slab boundary.
+      void* m = ::mmap(nullptr, reserved_bytes + slab_bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                       -1, 0);
+      if (m == MAP_FAILED) {
+        failed_ = true;
+        return nullptr;
+      }
+      base_ = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(m) + slab_bytes - 1) &
+                                      ~(std::uintptr_t{slab_bytes} - 1));
+      next_ = usable_ = base_;
+    }
+    if (usable_ == base_ + reserved_bytes) return nullptr;
+    const std::size_t slabs = (usable_ - base_ + region_bytes) / slab_bytes;
+    auto* room = static_cast<std::uint32_t*>(std::realloc(cold_, slabs * sizeof(std::uint32_t)));
+    if (room == nullptr) return nullptr;
+    cold_ = room;
+    if (::mprotect(usable_, region_bytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
+    usable_ += region_bytes;
   }
-  char* m = std::exchange(region_next_, region_next_ + slab_bytes);
+  char* m = std::exchange(next_, next_ + slab_bytes);
   return ::new (static_cast<void*>(m)) slab{};
 }
 
@@ -121,4 +132,39 @@ void slab_heap::unlink(slab*& list, slab* s) noexcept {
   s->prev = s->next = nullptr;
 }
 
+void* detail::heap_allocate(std::size_t n) {
+  for (;;) {
+    if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+    std::new_handler h = std::get_new_handler();
+    if (h == nullptr) throw std::bad_alloc();
+    h();
+  }
+}
+
 }  // namespace cvn::pool
+
+#if !defined(__SANITIZE_ADDRESS__)
+// The global operator new and delete serve from the slabs (aligned forms keep the library's own).
+void* operator new(std::size_t n) { return cvn::pool::allocate(n); }
+void* operator new[](std::size_t n) { return cvn::pool::allocate(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return cvn::pool::allocate(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return cvn::pool::allocate(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* p) noexcept { cvn::pool::deallocate(p); }
+void operator delete[](void* p) noexcept { cvn::pool::deallocate(p); }
+void operator delete(void* p, std::size_t) noexcept { cvn::pool::deallocate(p); }
+void operator delete[](void* p, std::size_t) noexcept { cvn::pool::deallocate(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { cvn::pool::deallocate(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { cvn::pool::deallocate(p); }
+#endif

@@ -1,35 +1,42 @@
 #pragma once
-// Blocks for the nodes of the persistent containers, carved from slabs that each serve one block size.
+// The program's small blocks, carved from slabs that each serve one block size.
 //
-// A model of 100 000 references holds about two million nodes of 16 to 400 bytes. The general heap puts a
-// header before each block and rounds it up to 16 bytes: about a seventh of such a model's memory. Slabs hold their blocks
-// back to back, in steps of 8 bytes. Each slab keeps its own free list, so a freed block is reused close to
-// its neighbours, and a slab whose last block is freed goes to a list of empty slabs, reusable by any size.
-// Empty slabs keep their pages up to a small reserve; beyond it, and on `release_free`, the pages go back
-// to the system, so that a model freed leaves little behind.
+// A model of 100 000 references holds about two million nodes of 16 to 500 bytes. The general heap puts a
+// header before each block and rounds it up to 16 bytes: about a seventh of such a model's memory. Slabs
+// hold their blocks back to back, in steps of 8 bytes. Each slab keeps its own free list, so a freed block
+// is reused close to its neighbours, and a slab whose last block is freed goes to a list of empty slabs,
+// reusable by any size. Empty slabs keep their pages up to a small reserve; beyond it, and on
+// `release_free`, the pages go back to the system, so that a model freed leaves little behind.
 //
-// The program is single-threaded (see rc.h): no locking. Under AddressSanitizer every block is its own
-// heap block, so that misuse is caught.
+// Every small block of the program comes from here (pool.cc replaces the global operator new), not only
+// the containers' nodes: a syntax tree freed while the model built from it grows then leaves its memory to
+// the model, as it would within one heap.
+//
+// The slabs lie in one reserved address range, so that a block's slab is found from its address. The
+// program is single-threaded (see rc.h); blocks asked for by any other thread come from the general heap.
+// Under AddressSanitizer every block is a heap block, so that misuse is caught.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <utility>
-#include <vector>
 
 namespace cvn::pool {
 
-/// A heap of slabs. Blocks are freed with the size they were asked with.
+/// A heap of slabs.
 class slab_heap {
  public:
   static constexpr std::size_t grain = 8;
-  static constexpr std::size_t max_size = 512;  // larger blocks are not served here
+  static constexpr std::size_t max_size = 1024;  // larger blocks are not served here
   static constexpr std::size_t slab_bytes = std::size_t{1} << 16;
-  static constexpr std::size_t region_bytes = std::size_t{1} << 22;  // mapped at once, slab by slab used
-  static constexpr std::size_t reserve_slabs = 16;                   // empty slabs that keep their pages
+  static constexpr std::size_t region_bytes = std::size_t{1} << 22;     // made usable at once
+  static constexpr std::size_t reserved_bytes = std::size_t{1} << 36;   // the address range of all slabs
+  static constexpr std::size_t reserve_slabs = 16;                      // empty slabs that keep their pages
 
   struct usage {
-    std::size_t blocks = 0;         // in use
-    std::size_t slabs = 0;          // holding blocks
+    std::size_t blocks = 0;          // in use
+    std::size_t block_bytes = 0;     // their sizes
+    std::size_t slabs = 0;           // holding blocks
     std::size_t resident_empty = 0;  // empty, pages kept
     std::size_t cold_empty = 0;      // empty, pages given back
   };
@@ -37,10 +44,10 @@ class slab_heap {
   constexpr slab_heap() = default;
   slab_heap(const slab_heap&) = delete;
   slab_heap& operator=(const slab_heap&) = delete;
-  /// Unmaps every region: the blocks must be gone.
+  /// Unmaps the slabs: the blocks must be gone.
   ~slab_heap();
 
-  /// A block of n bytes (0 < n <= max_size), aligned to 8.
+  /// A block of n bytes (n <= max_size) aligned to 8, or nullptr once the address range is used up.
   [[nodiscard]] void* allocate(std::size_t n) {
     const std::size_t c = class_of(n);
     if (slab* s = current_[c]) {
@@ -55,13 +62,17 @@ class slab_heap {
     }
     return allocate_slow(c);
   }
-  /// Frees a block that allocate(n) gave.
-  void deallocate(void* p, std::size_t n) noexcept {
+  /// True when p is a block of this heap.
+  [[nodiscard]] bool owns(const void* p) const {
+    return static_cast<const char*>(p) >= base_ && static_cast<const char*>(p) < next_;
+  }
+  /// Frees a block of this heap.
+  void deallocate(void* p) noexcept {
     slab* s = slab_of(p);
     *static_cast<void**>(p) = s->free;
     s->free = p;
     --s->live;
-    if (s->st != state::current) settle(s, class_of(n));
+    if (s->st != state::current) settle(s);
   }
   /// Gives the pages of every empty slab back to the system.
   void release_free() noexcept;
@@ -71,11 +82,12 @@ class slab_heap {
   enum class state : std::uint8_t { empty, current, partial, full };  // a zeroed header reads empty
   // The header at the start of each slab; its blocks follow.
   struct slab {
-    void* free = nullptr;     // freed blocks, linked through their first word
-    char* fresh = nullptr;    // the first byte never handed out
-    slab* prev = nullptr;     // in its size's list of partly used slabs, or a list of empty slabs
+    void* free = nullptr;   // freed blocks, linked through their first word
+    char* fresh = nullptr;  // the first byte never handed out
+    slab* prev = nullptr;   // in its size's list of partly used slabs, or the list of resident empty slabs
     slab* next = nullptr;
     std::uint32_t live = 0;  // blocks in use
+    std::uint16_t size_class = 0;
     state st = state::empty;
   };
   static constexpr std::size_t header_bytes = (sizeof(slab) + grain - 1) / grain * grain;
@@ -94,10 +106,10 @@ class slab_heap {
 
   void* allocate_slow(std::size_t c);
   // After a free into a slab that is not the current one of its size.
-  void settle(slab* s, std::size_t c) noexcept;
+  void settle(slab* s) noexcept;
   void give_back(slab* s) noexcept;
   slab* take_empty();
-  slab* map_slab();
+  slab* fresh_slab();
   static void push(slab*& list, slab* s) noexcept;
   static void unlink(slab*& list, slab* s) noexcept;
 
@@ -105,21 +117,18 @@ class slab_heap {
   slab* partial_[classes] = {};
   slab* resident_ = nullptr;  // empty slabs that keep their pages
   std::size_t resident_count_ = 0;
-  // Empty slabs whose pages went back, kept aside so that their pages are not touched again; room is made
-  // for every slab when a region is mapped, so that a free never allocates.
-  std::vector<slab*> cold_;
-  char* region_next_ = nullptr;  // unused slabs of the last region
-  char* region_end_ = nullptr;
-  struct region {
-    void* base;
-    std::size_t bytes;
-    char* first;  // the first slab
-  };
-  std::vector<region> regions_;
+  // Empty slabs whose pages went back, by number, kept aside so that their pages are not touched again.
+  // Room is made for every usable slab when a region becomes usable, so that a free never allocates.
+  std::uint32_t* cold_ = nullptr;
+  std::size_t cold_count_ = 0;
+  char* base_ = nullptr;    // the reserved range
+  char* next_ = nullptr;    // the first slab never used
+  char* usable_ = nullptr;  // the end of the usable part
+  bool failed_ = false;     // the range could not be reserved
 };
 
 namespace detail {
-// The program's heap: constant-initialised and never destroyed, since nodes may be freed during static
+// The program's heap: constant-initialised and never destroyed, since blocks may be freed during static
 // destruction.
 union holder {
   slab_heap heap;
@@ -127,6 +136,16 @@ union holder {
   ~holder() {}  // NOLINT: never destroys the heap
 };
 inline constinit holder program_heap;
+// The thread that serves from the slabs: the first to allocate, before main.
+inline thread_local char thread_marker;
+inline constinit const char* owner = nullptr;
+inline bool on_owner_thread() {
+  const char* me = &thread_marker;
+  if (owner == nullptr) owner = me;
+  return owner == me;
+}
+// A block from the general heap, as operator new gives it.
+void* heap_allocate(std::size_t n);
 }  // namespace detail
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -135,18 +154,25 @@ inline constexpr bool pooled = false;
 inline constexpr bool pooled = true;
 #endif
 
-/// A block of n bytes aligned to 8, from the program's slabs when small enough.
+/// A block of n bytes aligned to 8: from the program's slabs when small enough.
 [[nodiscard]] inline void* allocate(std::size_t n) {
-  if (pooled && n <= slab_heap::max_size) return detail::program_heap.heap.allocate(n);
-  return ::operator new(n);
+  if constexpr (!pooled) return ::operator new(n);
+  if (n <= slab_heap::max_size && detail::on_owner_thread())
+    if (void* p = detail::program_heap.heap.allocate(n)) return p;
+  return detail::heap_allocate(n);
 }
-/// Frees a block that allocate(n) gave.
-inline void deallocate(void* p, std::size_t n) noexcept {
-  if (pooled && n <= slab_heap::max_size)
-    detail::program_heap.heap.deallocate(p, n);
-  else
-    ::operator delete(p, n);
+/// Frees a block that allocate gave (or that operator new gave: they are the same).
+inline void deallocate(void* p) noexcept {
+  if constexpr (!pooled) {
+    ::operator delete(p);
+  } else if (detail::program_heap.heap.owns(p)) {
+    // A block freed by another thread stays taken: its slab belongs to the owner.
+    if (detail::on_owner_thread()) detail::program_heap.heap.deallocate(p);
+  } else {
+    std::free(p);
+  }
 }
+inline void deallocate(void* p, std::size_t) noexcept { deallocate(p); }
 /// Gives the pages of the program's empty slabs back to the system.
 inline void release_free() noexcept { detail::program_heap.heap.release_free(); }
 /// What the program's slabs hold.

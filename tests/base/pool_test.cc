@@ -6,6 +6,8 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -36,20 +38,21 @@ TEST(Pool, RandomBlocksStayApartAndIntact) {
       const std::size_t n = 1 + rng() % slab_heap::max_size;
       void* p = heap.allocate(n);
       ASSERT_EQ(reinterpret_cast<std::uintptr_t>(p) % slab_heap::grain, 0U);
+      ASSERT_TRUE(heap.owns(p));
       std::memset(p, next_fill, n);
       live.push_back({p, n, next_fill});
       next_fill = static_cast<unsigned char>(next_fill % 250 + 1);
     } else {
       const std::size_t i = rng() % live.size();
       check(live[i]);
-      heap.deallocate(live[i].p, live[i].n);
+      heap.deallocate(live[i].p);
       live[i] = live.back();
       live.pop_back();
     }
   }
   for (const tracked& t : live) check(t);
   EXPECT_EQ(heap.current_usage().blocks, live.size());
-  for (const tracked& t : live) heap.deallocate(t.p, t.n);
+  for (const tracked& t : live) heap.deallocate(t.p);
   EXPECT_EQ(heap.current_usage().blocks, 0U);
 }
 
@@ -65,7 +68,7 @@ TEST(Pool, EmptySlabsAreReusedByAnySizeAndTheirPagesGiveBack) {
   // Freed in scattered order: every slab but the current one empties and leaves its size.
   std::mt19937 rng(3);
   std::shuffle(blocks.begin(), blocks.end(), rng);
-  for (void* p : blocks) heap.deallocate(p, 64);
+  for (void* p : blocks) heap.deallocate(p);
   const slab_heap::usage freed = heap.current_usage();
   EXPECT_EQ(freed.blocks, 0U);
   EXPECT_LE(freed.slabs, 1U) << "only the current slab stays with its size";
@@ -85,7 +88,7 @@ TEST(Pool, EmptySlabsAreReusedByAnySizeAndTheirPagesGiveBack) {
   const slab_heap::usage reused = heap.current_usage();
   EXPECT_EQ(reused.blocks, again.size());
   EXPECT_EQ(reused.slabs + reused.cold_empty + reused.resident_empty, full.slabs);
-  for (void* p : again) heap.deallocate(p, 200);
+  for (void* p : again) heap.deallocate(p);
 }
 
 TEST(Pool, PartlyUsedSlabsAreFilledBeforeFreshOnes) {
@@ -95,12 +98,12 @@ TEST(Pool, PartlyUsedSlabsAreFilledBeforeFreshOnes) {
   for (std::size_t i = 0; i < 4 * per_slab; ++i) blocks.push_back(heap.allocate(32));
   const std::size_t slabs = heap.current_usage().slabs;
   // Every other block freed: the holes take the next allocations, no slab is added.
-  for (std::size_t i = 0; i < blocks.size(); i += 2) heap.deallocate(blocks[i], 32);
+  for (std::size_t i = 0; i < blocks.size(); i += 2) heap.deallocate(blocks[i]);
   for (std::size_t i = 0; i < blocks.size(); i += 2) blocks[i] = heap.allocate(32);
   EXPECT_EQ(heap.current_usage().slabs, slabs);
   std::map<void*, int> seen;
   for (void* p : blocks) EXPECT_EQ(++seen[p], 1) << "a block handed out twice";
-  for (void* p : blocks) heap.deallocate(p, 32);
+  for (void* p : blocks) heap.deallocate(p);
 }
 
 TEST(Pool, ProgramBlocksOfEverySize) {
@@ -114,8 +117,32 @@ TEST(Pool, ProgramBlocksOfEverySize) {
   }
   for (const tracked& t : live) {
     check(t);
-    cvn::pool::deallocate(t.p, t.n);
+    cvn::pool::deallocate(t.p);
   }
+}
+
+TEST(Pool, OperatorNewServesFromTheSlabsOnTheOwningThreadOnly) {
+  if (!cvn::pool::pooled) GTEST_SKIP() << "every block is a heap block under the sanitizers";
+  const cvn::pool::slab_heap& program = cvn::pool::detail::program_heap.heap;
+  auto* small = new std::string(100, 'x');
+  EXPECT_TRUE(program.owns(small));
+  EXPECT_TRUE(program.owns(small->data()));
+  auto* big = new char[slab_heap::max_size + 1];
+  EXPECT_FALSE(program.owns(big));
+  delete[] big;
+
+  // Another thread gets heap blocks; the blocks cross threads both ways and are freed where they land.
+  std::string* theirs = nullptr;
+  bool owned = true;
+  std::thread t([&] {
+    theirs = new std::string(100, 'y');
+    owned = program.owns(theirs) || program.owns(theirs->data());
+    delete small;
+  });
+  t.join();
+  EXPECT_FALSE(owned);
+  EXPECT_EQ(*theirs, std::string(100, 'y'));
+  delete theirs;
 }
 
 }  // namespace
