@@ -549,15 +549,22 @@ auto read_string(std::string_view text, const char* format, Entry entry) {
 
 }  // namespace
 
-algo_lang_types::algo_decl algo_decl_of_file(const std::string& file_name) {
+void for_each_decl_of_file(const std::string& file_name,
+                           const std::function<void(algo_lang_types::def_decl&&)>& each) {
   // The whole text is read, and the file closed, before parsing starts.
   const std::string text = misc::string_of_file(file_name);
   lexer::lexer lex(text, file_name);
   try {
-    return algo_lang_parser::parse_algo_decl(lex);
+    algo_lang_parser::parse_algo_decls(lex, each);
   } catch (const algo_lang_parser::Error& e) {
     loc::raise_problem({e.where(), e.where()}, "Syntax error");
   }
+}
+
+algo_lang_types::algo_decl algo_decl_of_file(const std::string& file_name) {
+  algo_lang_types::algo_decl decls;
+  for_each_decl_of_file(file_name, [&decls](algo_lang_types::def_decl&& d) { decls.push_back(std::move(d)); });
+  return decls;
 }
 
 std::vector<algo_lang_types::port_dispatch> parallel_options_of_string(std::string_view text) {

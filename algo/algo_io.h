@@ -61,6 +61,10 @@ void file_of_algo(const std::string& file_name, const algo_types::algorithm& a);
 /// The declarations of a whole algorithm file. Throws Sys_error when the file cannot be read, the located
 /// problem "Syntax error" at the lexer's current position, the lexer's located problems.
 [[nodiscard]] algo_lang_types::algo_decl algo_decl_of_file(const std::string& file_name);
+/// The same, each declaration handed to `each` as soon as it is read; the errors stop the reading where
+/// they are met.
+void for_each_decl_of_file(const std::string& file_name,
+                           const std::function<void(algo_lang_types::def_decl&&)>& each);
 
 /// "(x*, y=, z/)". Throws Failure("Parallel option list \"%s\" invalid at character %d.").
 [[nodiscard]] std::vector<algo_lang_types::port_dispatch> parallel_options_of_string(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -315,21 +316,21 @@ algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, co
     std::vector<std::string>& files;
     ~done_reading() { files.pop_back(); }
   } guard{*reading};
-  alt::algo_decl decls = algo_io::algo_decl_of_file(file_name);
+  // Each definition is built as soon as it is read and dropped once built, so that the declarations of the
+  // file are never held whole beside the model. A syntax or lexical error anywhere in the file still comes
+  // first, as when the file is read before anything is built: the first building failure waits for the
+  // end of the reading.
   const context ctx{dirs, reading, loader_of(reading)};
-  for (std::size_t next = 0; next < decls.size();) {
-    a = add_def_in(ctx, std::move(a), decls[next]);
-    // Each declaration is dropped once built: the model and the declarations are not held whole together.
-    { alt::def_decl built = std::move(decls[next]); }
-    ++next;
-    // So is the list's own block: once half of it is built the rest moves to a block of its size, so that
-    // when the model is whole only a small list remains.
-    if (next * 2 >= decls.size() && next < decls.size()) {
-      decls = alt::algo_decl(std::make_move_iterator(decls.begin() + static_cast<std::ptrdiff_t>(next)),
-                             std::make_move_iterator(decls.end()));
-      next = 0;
+  std::exception_ptr failed;
+  algo_io::for_each_decl_of_file(file_name, [&](alt::def_decl&& decl) {
+    if (failed) return;
+    try {
+      a = add_def_in(ctx, std::move(a), decl);
+    } catch (...) {
+      failed = std::current_exception();
     }
-  }
+  });
+  if (failed) std::rethrow_exception(failed);
   return a;
 }
 

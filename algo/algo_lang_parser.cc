@@ -7,8 +7,10 @@ namespace {
 
 using gen::parser;
 
-gen::context run(lexer::lexer& lex, parser::token_kind_type entry) {
+gen::context run(lexer::lexer& lex, parser::token_kind_type entry,
+                 const std::function<void(algo_lang_types::def_decl&&)>& each_decl = nullptr) {
   gen::context ctx(lex, entry);
+  ctx.each_decl = each_decl;
   parser p(ctx);
   // parser::error throws; a parse that returns without accepting is a failure all the same.
   if (p.parse() != 0) throw Error(lex.current());
@@ -19,6 +21,10 @@ gen::context run(lexer::lexer& lex, parser::token_kind_type entry) {
 
 algo_lang_types::algo_decl parse_algo_decl(lexer::lexer& lex) {
   return std::move(run(lex, parser::token::START_ALGO_DECL).decls);
+}
+
+void parse_algo_decls(lexer::lexer& lex, const std::function<void(algo_lang_types::def_decl&&)>& each) {
+  (void)run(lex, parser::token::START_ALGO_DECL, each);
 }
 
 algo_types::expr parse_expr(lexer::lexer& lex) { return run(lex, parser::token::START_EXPR).expr; }

@@ -1,6 +1,7 @@
 #pragma once
 // The algorithm grammar over the common lexer: one grammar, an entry per piece of the language. Each entry
 // reads tokens up to the end of input and returns the value of its rule.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ class Error : public named_error {
 
 /// A whole algorithm file: its definitions in file order (none for an empty text).
 [[nodiscard]] algo_lang_types::algo_decl parse_algo_decl(lexer::lexer& lex);
+/// The same, each definition handed to `each` as soon as it is read, so that a file's definitions are never
+/// held together. An error stops the reading when it is met, after the definitions before it were handed.
+void parse_algo_decls(lexer::lexer& lex, const std::function<void(algo_lang_types::def_decl&&)>& each);
 /// One expression.
 [[nodiscard]] algo_types::expr parse_expr(lexer::lexer& lex);
 /// Nothing, or a parenthesised, possibly empty list of names.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -379,6 +380,36 @@ TEST(AlgoModules, LoadAlgoFile) {
   algorithm a = algo_types::create();
   auto [d, b] = algo_types::load_lookup_def(a, lib_dirs, module_loader(), base_types::qualified_name{"Lib", "g"});
   EXPECT_EQ(as::string_of_def(b, d), "Lib.g");
+}
+
+TEST(AlgoModules, FileErrorsComeBeforeBuildingFailures) {
+  // Definitions are built while the file is read; what the file itself gets wrong still wins over a
+  // building failure met earlier in it, and the definitions read after a failure are not built.
+  const auto file_with = [](const std::string& name, const std::string& text) {
+    const std::string path = testing::TempDir() + name;
+    std::ofstream(path) << text;
+    return path;
+  };
+  const auto load_error = [&](const std::string& name, const std::string& text) {
+    const std::string path = file_with(name, text);
+    return located_text([&] { (void)load_algo_file(lib_dirs, path, algo_types::create()); });
+  };
+  const std::string failing = "function f() {\n  let r = Nope.f ;\n}\n";
+  const std::string at = "File \"" + testing::TempDir();
+  EXPECT_EQ(load_error("late_syntax.alg", failing + "function g( {\n}\n"),
+            at + "late_syntax.alg\", line 4, character 13:\nError: Syntax error");
+  EXPECT_EQ(load_error("late_lexical.alg", failing + "function g() { # }\n"),
+            at + "late_lexical.alg\", line 4, character 16:\nError: Invalid character #");
+  EXPECT_EQ(load_error("first_failure.alg", failing + "function g() {\n  let s = Other.h ;\n}\n"),
+            at + "first_failure.alg\", line 2, characters 2-18:\nError: Algorithm module Nope not found.");
+
+  // A module read in the middle of the file, and a definition using one built before it: the same model
+  // as from the declarations read whole.
+  const std::string text =
+      "function f() {\n  in: int i;\n  let r = Lib.g ;\n  i -> r.i;\n}\n"
+      "function h() {\n  in: int i;\n  let a = f ;\n  let b = Uses.u ;\n  i -> a.i, b.i;\n}\n";
+  const algorithm streamed = load_algo_file(lib_dirs, file_with("streamed.alg", text), algo_types::create());
+  EXPECT_EQ(outline(streamed), outline(build(text)));
 }
 
 // ---------------------------------------------------------------------------------------------------------
