@@ -144,19 +144,25 @@ void* detail::heap_allocate(std::size_t n) {
 }  // namespace cvn::pool
 
 #if !defined(__SANITIZE_ADDRESS__)
+namespace {
+// Operator new owes any object of its size the fundamental alignment (16): sizes past 8 are served in
+// steps of 16, whose blocks all start on 16 bytes. The containers' nodes, which need 8, keep steps of 8.
+void* new_block(std::size_t n) { return cvn::pool::allocate(n <= 8 ? n : (n + 15) & ~std::size_t{15}); }
+}  // namespace
+
 // The global operator new and delete serve from the slabs (aligned forms keep the library's own).
-void* operator new(std::size_t n) { return cvn::pool::allocate(n); }
-void* operator new[](std::size_t n) { return cvn::pool::allocate(n); }
+void* operator new(std::size_t n) { return new_block(n); }
+void* operator new[](std::size_t n) { return new_block(n); }
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
   try {
-    return cvn::pool::allocate(n);
+    return new_block(n);
   } catch (...) {
     return nullptr;
   }
 }
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
   try {
-    return cvn::pool::allocate(n);
+    return new_block(n);
   } catch (...) {
     return nullptr;
   }

@@ -90,7 +90,9 @@ class slab_heap {
     std::uint16_t size_class = 0;
     state st = state::empty;
   };
-  static constexpr std::size_t header_bytes = (sizeof(slab) + grain - 1) / grain * grain;
+  // Blocks start on 16 bytes, so that sizes that are multiples of 16 give blocks aligned as operator new
+  // must give them.
+  static constexpr std::size_t header_bytes = (sizeof(slab) + 15) / 16 * 16;
   static constexpr std::size_t classes = max_size / grain + 1;
 
   static constexpr std::size_t class_of(std::size_t n) { return n == 0 ? 1 : (n + grain - 1) / grain; }

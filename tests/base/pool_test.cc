@@ -127,6 +127,11 @@ TEST(Pool, OperatorNewServesFromTheSlabsOnTheOwningThreadOnly) {
   auto* small = new std::string(100, 'x');
   EXPECT_TRUE(program.owns(small));
   EXPECT_TRUE(program.owns(small->data()));
+  for (std::size_t n = 9; n <= slab_heap::max_size; n += 7) {
+    void* p = ::operator new(n);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0U) << n << " bytes, as operator new must align them";
+    ::operator delete(p);
+  }
   auto* big = new char[slab_heap::max_size + 1];
   EXPECT_FALSE(program.owns(big));
   delete[] big;
