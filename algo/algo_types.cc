@@ -138,7 +138,7 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
             names = std::move(names).remove({detail::name_hash(p.port_name), cont->id});
           }
         }
-        step(p.port_dir == direction::In ? x.in_ports : x.out_ports);
+        x.count_port(p.port_dir == direction::In, adding ? 1 : -1);
       });
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
@@ -443,7 +443,7 @@ std::vector<port_id> ports_by_order(const algorithm& a, const graph_elt& c, dire
 std::size_t port_count(const algorithm& a, const graph_elt& c, direction dir) {
   const contents* x = contents_of(a, c);
   if (x == nullptr) return 0;
-  return dir == direction::In ? x->in_ports : x->out_ports;
+  return x->port_count(dir == direction::In);
 }
 
 namespace {

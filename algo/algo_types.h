@@ -405,14 +405,15 @@ using sorted_name_index = pmap<std::pair<std::string, Id>, unit, by_name_compare
 /// keeps in its blocks, with no heap block of its own), and the rest, which a definition needs (its
 /// references, the name indexes, the counters of the mixing rule) and a reference only past `few_max`
 /// ports, sits behind one shared pointer, null until needed. A copy shares that part; the first change of a
-/// shared one copies it (its maps are persistent: a few words each).
+/// shared one copies it (its maps are persistent: a few words each). The port counters in place have 16
+/// bits; a container with more ports than that counts them in the shared part.
 ///
 /// The name indexes are kept only for containers with more than `named_from` elements: below that a lookup
 /// reads the few records. Once made, an index is complete and kept until its container is empty.
 class contents {
  public:
   static constexpr std::size_t named_from = 8;
-  static constexpr std::size_t few_max = 4;
+  static constexpr std::size_t few_max = 5;
 
   struct rest {
     pmap<port_id, detail::unit> ports;  // every port, once they do not fit in place
@@ -423,10 +424,34 @@ class contents {
     std::uint32_t cond_refs = 0;
     std::uint32_t uncond_links = 0;     // unconditioned data edges between two ports of this definition
     std::uint32_t cond_port_links = 0;  // conditioned data edges leaving its input ports or reaching its outputs
+    std::uint32_t wide_ports[2] = {0, 0};  // the input and output port counts, once they do not fit in place
   };
 
-  std::uint32_t in_ports = 0;
-  std::uint32_t out_ports = 0;
+  /// The number of input or output ports.
+  [[nodiscard]] std::size_t port_count(bool input) const {
+    const std::uint16_t n = ports_[input ? 0 : 1];
+    return n != wide ? n : more().wide_ports[input ? 0 : 1];
+  }
+  /// Counts a port added (+1) or removed (-1), none below zero.
+  void count_port(bool input, int step) {
+    std::uint16_t& n = ports_[input ? 0 : 1];
+    if (n != wide && !(step > 0 && n + 1 == wide)) {
+      if (step > 0)
+        ++n;
+      else if (n > 0)
+        --n;
+      return;
+    }
+    std::uint32_t& w = own().wide_ports[input ? 0 : 1];
+    if (n != wide) {
+      w = n;
+      n = wide;
+    }
+    if (step > 0)
+      ++w;
+    else if (w > 0)
+      --w;
+  }
 
   /// The part held out of place; an empty one when there is none.
   [[nodiscard]] const rest& more() const { return rest_ ? rest_->value : empty_rest(); }
@@ -509,7 +534,11 @@ class contents {
   }
   [[nodiscard]] bool spilled() const { return rest_ && !rest_->value.ports.empty(); }
 
-  std::array<std::uint32_t, few_max> few_{free_slot, free_slot, free_slot, free_slot};  // ascending, free last
+  // A count in place that reads "see the shared part".
+  static constexpr std::uint16_t wide = UINT16_MAX;
+
+  std::uint16_t ports_[2] = {0, 0};  // input and output port counts
+  std::array<std::uint32_t, few_max> few_{free_slot, free_slot, free_slot, free_slot, free_slot};  // ascending
   shared_rest rest_;
 };
 

@@ -286,18 +286,19 @@ TEST(AlgoTypes, ContentsCopiesStayApart) {
   EXPECT_EQ(listed(x), (std::vector<std::int64_t>{3, 5, 9}));
   const at::contents few = x;
   x.add_port(at::port_id{1});
-  x.add_port(at::port_id{7});  // one more than the places
+  x.add_port(at::port_id{7});
+  x.add_port(at::port_id{11});  // one more than the places
   x.own().cond_refs = 1;
-  EXPECT_EQ(listed(x), (std::vector<std::int64_t>{1, 3, 5, 7, 9}));
+  EXPECT_EQ(listed(x), (std::vector<std::int64_t>{1, 3, 5, 7, 9, 11}));
   EXPECT_EQ(listed(few), (std::vector<std::int64_t>{3, 5, 9}));
   EXPECT_EQ(few.more().cond_refs, 0U);
   at::contents cut = x;
   cut.remove_port(at::port_id{5});
   cut.own().cond_refs = 2;
-  EXPECT_EQ(listed(cut), (std::vector<std::int64_t>{1, 3, 7, 9}));
-  EXPECT_EQ(listed(x), (std::vector<std::int64_t>{1, 3, 5, 7, 9}));
+  EXPECT_EQ(listed(cut), (std::vector<std::int64_t>{1, 3, 7, 9, 11}));
+  EXPECT_EQ(listed(x), (std::vector<std::int64_t>{1, 3, 5, 7, 9, 11}));
   EXPECT_EQ(x.more().cond_refs, 1U);
-  for (std::int64_t p : {1, 3, 7, 9}) cut.remove_port(at::port_id{p});
+  for (std::int64_t p : {1, 3, 7, 9, 11}) cut.remove_port(at::port_id{p});
   EXPECT_EQ(listed(cut), std::vector<std::int64_t>{});
   // Identifiers too large for a place go out of place at once.
   const std::int64_t big = std::int64_t{1} << 40;
@@ -324,6 +325,21 @@ TEST(AlgoTypes, ContentsCopiesStayApart) {
   EXPECT_EQ(at::port_count(before, at::Ref{r}, direction::In), 3U);
   EXPECT_EQ(rport(before, r, "p4"), p4);
   EXPECT_EQ(at::ports(before, at::graph_elt{at::Ref{r}}).size(), 6U);
+}
+
+TEST(AlgoTypes, PortCountsPastWhatTheirPlacesHold) {
+  // The counts in place have 16 bits; past that they move to the shared part, and copies stay apart.
+  at::contents x;
+  for (int k = 0; k < 70000; ++k) x.count_port(true, 1);
+  x.count_port(false, 1);
+  const at::contents many = x;
+  for (int k = 0; k < 69990; ++k) x.count_port(true, -1);
+  EXPECT_EQ(x.port_count(true), 10U);
+  EXPECT_EQ(x.port_count(false), 1U);
+  EXPECT_EQ(many.port_count(true), 70000U);
+  for (int k = 0; k < 20; ++k) x.count_port(true, -1);
+  EXPECT_EQ(x.port_count(true), 0U) << "no count below zero";
+  EXPECT_EQ(many.port_count(true), 70000U);
 }
 
 TEST(AlgoTypes, SortDefsByDep) {
