@@ -167,14 +167,11 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
     const auto* s = std::get_if<Port>(&src);
     const auto* t = std::get_if<Port>(&dst);
     if (s == nullptr || t == nullptr) return;
-    idx.data_in = std::move(idx.data_in).update(t->id, [&](auto& v) {
-      const std::pair<port_id, std::optional<cond>> entry{s->id, d->condition};
-      if (adding) {
-        v.insert(v.begin(), entry);
-      } else {
-        auto it = std::find(v.begin(), v.end(), entry);
-        if (it != v.end()) v.erase(it);
-      }
+    idx.data_in = std::move(idx.data_in).update(t->id, [&](data_sources& v) {
+      if (adding)
+        v.add({s->id, d->condition});
+      else
+        v.remove({s->id, d->condition});
     });
     const std::optional<graph_elt> os = owner_of(idx, src);
     const std::optional<graph_elt> od = owner_of(idx, dst);
@@ -520,8 +517,7 @@ std::vector<cond> def_conditions(const algorithm& a, def_id d) {
     for (const auto& [k, l] : a.graph.succ(elt_id_of_elt(a, Port{p})))
       if (const auto* data = std::get_if<Data>(&l)) note(data->condition);
   for (port_id p : ports_by_order(a, Def{d}, direction::Out))
-    if (const auto* in = a.idx.data_in.find(p))
-      for (const auto& [s, c] : *in) note(c);
+    if (const auto* in = a.idx.data_in.find(p)) in->for_each([&](port_id, const std::optional<cond>& c) { note(c); });
   return out;
 }
 
@@ -642,8 +638,9 @@ void ref_preds(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
   if (const contents* x = contents_of(a, Ref{r}))
     x->for_each_port([&](port_id p) {
       if (const auto* in = a.idx.data_in.find(p))
-        for (const auto& [s, c] : *in)
+        in->for_each([&](port_id s, const std::optional<cond>&) {
           if (auto o = owning_ref(a, s)) out.push_back(*o);
+        });
     });
 }
 
@@ -654,9 +651,10 @@ std::vector<ref_id> get_data_pred_ref(const algorithm& a, ref_id r) {
   if (const contents* x = contents_of(a, Ref{r}))
     x->for_each_port([&](port_id p) {
       if (const auto* in = a.idx.data_in.find(p))
-        for (const auto& [s, c] : *in)
+        in->for_each([&](port_id s, const std::optional<cond>&) {
           if (auto o = owning_ref(a, s))
             if (std::find(out.begin(), out.end(), *o) == out.end()) out.push_back(*o);
+        });
     });
   return out;
 }

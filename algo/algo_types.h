@@ -639,6 +639,85 @@ class container_list {
   std::unique_ptr<extra> more_;
 };
 
+/// The sources of a port's data edges with their conditions, newest first. A sound model gives a port one
+/// source, mostly unconditioned: that one is held in place in one word; any other list is shared between
+/// copies and copied when one of them changes (one index entry per port of the model, so bytes count).
+class data_sources {
+ public:
+  using entry = std::pair<port_id, std::optional<cond>>;
+  data_sources() = default;
+  data_sources(const data_sources& o) : bits_(o.bits_) {
+    if (list* l = shared()) ++l->refs;
+  }
+  data_sources(data_sources&& o) noexcept : bits_(std::exchange(o.bits_, 0)) {}
+  data_sources& operator=(data_sources o) noexcept {
+    std::swap(bits_, o.bits_);
+    return *this;
+  }
+  ~data_sources() { release(); }
+
+  [[nodiscard]] bool empty() const { return bits_ == 0; }
+  /// f(source, condition) over the sources, newest first.
+  template <class F>
+  void for_each(F&& f) const {
+    if ((bits_ & 1) != 0) {
+      f(port_id{static_cast<std::int64_t>(bits_ >> 1)}, std::optional<cond>());
+    } else if (const list* l = shared()) {
+      for (const entry& e : l->entries) f(e.first, e.second);
+    }
+  }
+  /// Adds a newest source.
+  void add(const entry& e) {
+    if (bits_ == 0 && !e.second && e.first.value > 0 && e.first.value < (std::int64_t{1} << 62)) {
+      bits_ = static_cast<std::uint64_t>(e.first.value) << 1 | 1;
+      return;
+    }
+    std::vector<entry> next{e};
+    for_each([&](const port_id& p, const std::optional<cond>& c) { next.emplace_back(p, c); });
+    set(std::move(next));
+  }
+  /// Removes the newest source equal to e, if any.
+  void remove(const entry& e) {
+    std::vector<entry> next;
+    bool found = false;
+    for_each([&](const port_id& p, const std::optional<cond>& c) {
+      if (!found && p == e.first && c == e.second)
+        found = true;
+      else
+        next.emplace_back(p, c);
+    });
+    if (!found) return;
+    release();
+    bits_ = 0;
+    if (next.size() == 1 && !next.front().second && next.front().first.value > 0 &&
+        next.front().first.value < (std::int64_t{1} << 62))
+      add(next.front());
+    else if (!next.empty())
+      set(std::move(next));
+  }
+
+ private:
+  struct list {
+    std::vector<entry> entries;
+    std::uint32_t refs = 1;
+  };
+  // 0: none; odd: one unconditioned source, its identifier above the low bit; else the shared list.
+  [[nodiscard]] list* shared() const {
+    return (bits_ & 1) == 0 ? reinterpret_cast<list*>(bits_) : nullptr;
+  }
+  void set(std::vector<entry>&& entries) {
+    list* l = rc::create<list>(std::move(entries));
+    release();
+    bits_ = reinterpret_cast<std::uint64_t>(l);
+  }
+  void release() noexcept {
+    if (list* l = shared())
+      if (--l->refs == 0) rc::plain_dispose<list>{}(l);
+  }
+
+  std::uint64_t bits_ = 0;
+};
+
 /// A persistent map keyed by identifiers of one kind: a trie over the integer that keeps the newest
 /// identifiers, the ones most edits touch, on one cached path.
 template <class Id, class V>
@@ -714,7 +793,7 @@ struct indexes {
   /// Container to what it contains.
   elt_map<contents> contents_of;
   /// Port to the sources of its data edges, newest first.
-  id_map<port_id, std::vector<std::pair<port_id, std::optional<cond>>>> data_in;
+  id_map<port_id, data_sources> data_in;
 };
 
 // ---------------------------------------------------------------------------------------------------------

@@ -342,6 +342,42 @@ TEST(AlgoTypes, PortCountsPastWhatTheirPlacesHold) {
   EXPECT_EQ(many.port_count(true), 70000U);
 }
 
+TEST(AlgoTypes, DataSourcesNewestFirstInPlaceOrShared) {
+  using sources = at::data_sources;
+  const auto listed = [](const sources& x) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> out;  // (source, condition value or -1)
+    x.for_each([&](at::port_id p, const std::optional<at::cond>& c) { out.emplace_back(p.value, c ? c->value : -1); });
+    return out;
+  };
+  using list = std::vector<std::pair<std::int64_t, std::int64_t>>;
+  const at::cond c0{at::port_id{9}, 0}, c1{at::port_id{9}, 1};
+  sources x;
+  EXPECT_TRUE(x.empty());
+  x.add({at::port_id{4}, std::nullopt});
+  const sources one = x;
+  x.add({at::port_id{5}, c0});
+  x.add({at::port_id{6}, c1});
+  const sources three = x;
+  EXPECT_EQ(listed(x), (list{{6, 1}, {5, 0}, {4, -1}}));
+  x.remove({at::port_id{5}, c1});  // not there: the condition differs
+  EXPECT_EQ(listed(x), (list{{6, 1}, {5, 0}, {4, -1}}));
+  x.remove({at::port_id{6}, c1});
+  x.remove({at::port_id{5}, c0});
+  EXPECT_EQ(listed(x), (list{{4, -1}}));
+  x.remove({at::port_id{4}, std::nullopt});
+  EXPECT_TRUE(x.empty());
+  EXPECT_EQ(listed(one), (list{{4, -1}}));
+  EXPECT_EQ(listed(three), (list{{6, 1}, {5, 0}, {4, -1}})) << "copies stay apart";
+  // A lone conditioned source, and identifiers too large for the word, take a list.
+  sources y;
+  y.add({at::port_id{7}, c0});
+  EXPECT_EQ(listed(y), (list{{7, 0}}));
+  sources z;
+  const std::int64_t big = std::int64_t{1} << 62;
+  z.add({at::port_id{big}, std::nullopt});
+  EXPECT_EQ(listed(z), (list{{big, -1}}));
+}
+
 TEST(AlgoTypes, SortDefsByDep) {
   at::algorithm a = at::create();
   const at::def_id d1 = def(a, "d1");
