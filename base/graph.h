@@ -159,6 +159,19 @@ class Make {
     std::uint32_t refs = 1;
     std::deque<L> labels;
     std::map<L, std::uint32_t, LabelCompare> index;
+    // The labels found last: edges added one after another mostly carry one of a few labels, and a
+    // comparison with each costs less than a walk down the index.
+    static constexpr std::size_t recent_size = 4;
+    std::uint32_t recent[recent_size] = {};
+    std::uint32_t recent_count = 0;
+    std::optional<std::uint32_t> find_recent(const L& l) const {
+      for (std::uint32_t i = 0; i < recent_count && i < recent_size; ++i) {
+        const L& x = labels[recent[i]];
+        if (!LabelCompare{}(l, x) && !LabelCompare{}(x, l)) return recent[i];
+      }
+      return std::nullopt;
+    }
+    void note_recent(std::uint32_t id) { recent[recent_count++ % recent_size] = id; }
   };
   using pool_ptr = rc::ptr<label_pool>;
   // The index of l, added to the pool when new.
@@ -166,13 +179,18 @@ class Make {
     if constexpr (pooled) {
       if (!pool_) pool_ = pool_ptr(rc::create<label_pool>());
       label_pool& p = *pool_;
+      if (const std::optional<std::uint32_t> id = p.find_recent(l)) return *id;
       auto it = p.index.lower_bound(l);
-      if (it != p.index.end() && !LabelCompare{}(l, it->first)) return it->second;
+      if (it != p.index.end() && !LabelCompare{}(l, it->first)) {
+        p.note_recent(it->second);
+        return it->second;
+      }
       if (p.labels.size() >= (std::size_t{1} << label_bits))
         base_types::internal_error("graph: too many distinct edge labels");
       const auto id = static_cast<std::uint32_t>(p.labels.size());
       p.labels.push_back(l);
       p.index.emplace_hint(it, l, id);
+      p.note_recent(id);
       return id;
     } else {
       return l;
@@ -182,8 +200,10 @@ class Make {
   [[nodiscard]] std::optional<label_id> find_label(const L& l) const {
     if constexpr (pooled) {
       if (!pool_) return std::nullopt;
+      if (const std::optional<std::uint32_t> id = pool_->find_recent(l)) return id;
       auto it = pool_->index.find(l);
       if (it == pool_->index.end()) return std::nullopt;
+      pool_->note_recent(it->second);
       return it->second;
     } else {
       return l;

@@ -39,6 +39,8 @@ class plist {
 
   [[nodiscard]] std::size_t size() const { return size_; }
   [[nodiscard]] bool empty() const { return size_ == 0; }
+  /// The first element, or nullptr for the empty list. It stays in place while any list holding it lives.
+  [[nodiscard]] const T* front() const { return first_ ? &first_->head : nullptr; }
 
   /// Visits the elements from the front.
   template <class F>

@@ -98,6 +98,35 @@ TEST(Env, RandomBindingsAgainstReference) {
     }
 }
 
+// Names that share a hash: the index keeps the newest of them, the others are found all the same.
+struct few_hashes {
+  std::size_t operator()(const std::string& s) const { return s.size() % 3; }
+};
+
+TEST(Env, BindingsWhoseNamesShareAHash) {
+  std::mt19937 rng(4);
+  std::vector<bindings<int, few_hashes>> versions{{}};
+  std::vector<std::map<std::string, int>> expected{{}};
+  for (int step = 0; step < 2000; ++step) {
+    const std::size_t from = rng() % 4 == 0 ? rng() % versions.size() : versions.size() - 1;
+    const std::string name = name_of(static_cast<int>(rng() % 100));
+    std::map<std::string, int> e = expected[from];
+    e[name] = step;
+    versions.push_back(versions[from].add(name, step));
+    expected.push_back(std::move(e));
+  }
+  for (std::size_t i = 0; i < versions.size(); i += 7)
+    for (int k = 0; k < 100; ++k) {
+      const std::string name = name_of(k);
+      auto it = expected[i].find(name);
+      const int* found = versions[i].find(name);
+      if (it == expected[i].end())
+        ASSERT_EQ(found, nullptr) << name;
+      else
+        ASSERT_TRUE(found != nullptr && *found == it->second) << name;
+    }
+}
+
 class ModuleFiles : public ::testing::Test {
  protected:
   void SetUp() override {
