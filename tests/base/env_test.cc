@@ -75,27 +75,42 @@ std::string name_of(int k) {
   return s;
 }
 
-TEST(Env, RandomBindingsAgainstReference) {
-  std::mt19937 rng(9);
-  std::vector<Env<int>> versions{Env<int>::empty()};
+// Random bindings over names n0 to n<names - 1>, each added to the newest version or, now and then, to an older
+// one; every kept version then answers found(version, name) as a plain map of its bindings would (nullptr:
+// unbound).
+template <class Store, class Found>
+void check_random_bindings(std::uint32_t seed, int names, const Found& found) {
+  std::mt19937 rng(seed);
+  std::vector<Store> versions{Store{}};
   std::vector<std::map<std::string, int>> expected{{}};
   for (int step = 0; step < 3000; ++step) {
     const std::size_t from = rng() % 5 == 0 ? rng() % versions.size() : versions.size() - 1;
-    const std::string name = name_of(static_cast<int>(rng() % 200));
+    const std::string name = name_of(static_cast<int>(rng() % static_cast<unsigned>(names)));
     std::map<std::string, int> e = expected[from];
     e[name] = step;
     versions.push_back(versions[from].add(name, step));
     expected.push_back(std::move(e));
   }
   for (std::size_t i = 0; i < versions.size(); i += 11)
-    for (int k = 0; k < 200; ++k) {
+    for (int k = 0; k < names; ++k) {
       const std::string name = name_of(k);
       auto it = expected[i].find(name);
+      const int* got = found(versions[i], name);
       if (it == expected[i].end())
-        ASSERT_THROW((void)versions[i].lookup(simple_name{name}), Unbound_name);
+        ASSERT_EQ(got, nullptr) << name;
       else
-        ASSERT_EQ(versions[i].lookup(simple_name{name}), it->second);
+        ASSERT_TRUE(got != nullptr && *got == it->second) << name;
     }
+}
+
+TEST(Env, RandomBindingsAgainstReference) {
+  check_random_bindings<Env<int>>(9, 200, [](const Env<int>& e, const std::string& name) -> const int* {
+    try {
+      return &e.lookup(simple_name{name});
+    } catch (const Unbound_name&) {
+      return nullptr;
+    }
+  });
 }
 
 // Names that share a hash: the index keeps the newest of them, the others are found all the same.
@@ -104,27 +119,8 @@ struct few_hashes {
 };
 
 TEST(Env, BindingsWhoseNamesShareAHash) {
-  std::mt19937 rng(4);
-  std::vector<bindings<int, few_hashes>> versions{{}};
-  std::vector<std::map<std::string, int>> expected{{}};
-  for (int step = 0; step < 2000; ++step) {
-    const std::size_t from = rng() % 4 == 0 ? rng() % versions.size() : versions.size() - 1;
-    const std::string name = name_of(static_cast<int>(rng() % 100));
-    std::map<std::string, int> e = expected[from];
-    e[name] = step;
-    versions.push_back(versions[from].add(name, step));
-    expected.push_back(std::move(e));
-  }
-  for (std::size_t i = 0; i < versions.size(); i += 7)
-    for (int k = 0; k < 100; ++k) {
-      const std::string name = name_of(k);
-      auto it = expected[i].find(name);
-      const int* found = versions[i].find(name);
-      if (it == expected[i].end())
-        ASSERT_EQ(found, nullptr) << name;
-      else
-        ASSERT_TRUE(found != nullptr && *found == it->second) << name;
-    }
+  using store = bindings<int, few_hashes>;
+  check_random_bindings<store>(4, 100, [](const store& b, const std::string& name) { return b.find(name); });
 }
 
 class ModuleFiles : public ::testing::Test {
