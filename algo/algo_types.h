@@ -661,7 +661,8 @@ class data_sources {
   template <class F>
   void for_each(F&& f) const {
     if ((bits_ & 1) != 0) {
-      f(port_id{static_cast<std::int64_t>(bits_ >> 1)}, std::optional<cond>());
+      static const std::optional<cond> unconditioned;
+      f(port_id{static_cast<std::int64_t>(bits_ >> 1)}, unconditioned);
     } else if (const list* l = shared()) {
       for (const entry& e : l->entries) f(e.first, e.second);
     }
