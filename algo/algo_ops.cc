@@ -170,7 +170,7 @@ std::pair<ref_id, algorithm> add_ref(algorithm&& a, def_id container, const std:
 
   const ref_id i = add_reference_into(a, comment, args, std::nullopt, period, instantiated, abstract, attrs, name);
   add_edge_into(a, holder, Ref{i}, Contain{condition});
-  for (port_id p : ports(a, Def{instantiated})) copy_port_to_ref(a, i, p, false);
+  copy_def_ports_into(a, i, instantiated);
   if (rep) {
     ref_changes ch;
     ch.rep = convert(a, Ref{i}, *rep, def_name(a, instantiated), name, Ref{i});

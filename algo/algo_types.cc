@@ -101,6 +101,29 @@ std::optional<graph_elt> owner_of(const indexes& idx, const graph_elt& e) {
   return cs->front_elt();
 }
 
+// Keeps a container's contents in step with one of its ports added or removed.
+void index_port(const algorithm& a, contents& x, port_id q, const port& p, bool adding) {
+  if (adding) {
+    x.add_port(q);
+    if (!x.more().port_names.empty()) {
+      auto& names = x.own().port_names;
+      names = std::move(names).add({detail::name_hash(p.port_name), q}, {});
+    } else if (x.port_total() > contents::named_from) {
+      auto& names = x.own().port_names;
+      x.for_each_port([&](port_id o) {
+        names = std::move(names).add({detail::name_hash(get_port(a, o).port_name), o}, {});
+      });
+    }
+  } else {
+    x.remove_port(q);
+    if (!x.more().port_names.empty()) {
+      auto& names = x.own().port_names;
+      names = std::move(names).remove({detail::name_hash(p.port_name), q});
+    }
+  }
+  x.count_port(p.port_dir == direction::In, adding ? 1 : -1);
+}
+
 // Keeps the indexes in step with one edge added (delta +1) or removed (delta -1). Records must be present.
 void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const graph_elt& dst, const edge& l,
                 bool adding) {
@@ -119,27 +142,8 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
     });
     if (const auto* cont = std::get_if<Port>(&dst)) {
       const port& p = get_port(a, cont->id);
-      idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
-        if (adding) {
-          x.add_port(cont->id);
-          if (!x.more().port_names.empty()) {
-            auto& names = x.own().port_names;
-            names = std::move(names).add({detail::name_hash(p.port_name), cont->id}, {});
-          } else if (x.port_total() > contents::named_from) {
-            auto& names = x.own().port_names;
-            x.for_each_port([&](port_id q) {
-              names = std::move(names).add({detail::name_hash(get_port(a, q).port_name), q}, {});
-            });
-          }
-        } else {
-          x.remove_port(cont->id);
-          if (!x.more().port_names.empty()) {
-            auto& names = x.own().port_names;
-            names = std::move(names).remove({detail::name_hash(p.port_name), cont->id});
-          }
-        }
-        x.count_port(p.port_dir == direction::In, adding ? 1 : -1);
-      });
+      idx.contents_of = std::move(idx.contents_of).update(
+          src, [&](contents& x) { index_port(a, x, cont->id, p, adding); });
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
@@ -787,6 +791,31 @@ ref_id add_reference_into(algorithm& a, const std::optional<std::string>& commen
   const elt_id kr = add_elt(a, Ref{i});
   add_new_edge(a, kr, kd, Ref{i}, Def{instantiated}, Reference{});
   return i;
+}
+
+void copy_def_ports_into(algorithm& a, ref_id holder, def_id d) {
+  const std::vector<port_id> from = ports(a, Def{d});
+  if (from.empty()) return;
+  const elt_id kr = a.elt_keys.get(Ref{holder});
+  std::vector<port_id> made;
+  made.reserve(from.size());
+  // The copies are new nodes: their edges cannot exist yet, and the reference's contents take them all
+  // in one step at the end.
+  for (port_id p : from) {
+    const elt_id kp = a.elt_keys.get(Port{p});
+    auto [q, ports] = std::move(a.ports).add(port(get_port(a, p)));
+    a.ports = std::move(ports);
+    const elt_id kq = add_elt(a, Port{q});
+    a.graph = std::move(a.graph).add(kr, kq, Contain{});
+    a.idx.containers = std::move(a.idx.containers).update(Port{q}, [&](container_list& v) {
+      v.add({Ref{holder}, std::nullopt});
+    });
+    a.graph = std::move(a.graph).add(kq, kp, Reference{});
+    made.push_back(q);
+  }
+  a.idx.contents_of = std::move(a.idx.contents_of).update(Ref{holder}, [&](contents& x) {
+    for (port_id q : made) index_port(a, x, q, get_port(a, q), true);
+  });
 }
 
 std::pair<ref_id, algorithm> add_reference(const algorithm& a, const std::optional<std::string>& comment,

@@ -1038,6 +1038,9 @@ template <class A, class F>
 // The same primitives applied in place, for callers that own the algorithm (a value moved into an
 // operation): no version is kept, so the persistent structures are updated without copying their paths.
 void add_edge_into(algorithm& a, const graph_elt& src, const graph_elt& dst, const edge& l);
+/// Gives reference `holder`, which has no ports yet, a copy of each port of definition `d`, each with
+/// its `Reference` edge to the port it copies.
+void copy_def_ports_into(algorithm& a, ref_id holder, def_id d);
 def_id add_definition_into(algorithm& a, const std::optional<std::string>& comment,
                            const std::optional<std::vector<std::string>>& params, definition_kind kind,
                            const std::string& name);

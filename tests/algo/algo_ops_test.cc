@@ -101,6 +101,27 @@ TEST_F(Model, ReferencesCopyTheirDefinitionsPorts) {
   EXPECT_EQ(at::referencers(a, g), std::vector<at::ref_id>{r});
 }
 
+TEST_F(Model, ReferencesToWideDefinitionsIndexEveryCopiedPort) {
+  // Past the ports held in place and the size from which names are indexed, the copies are found by
+  // name and counted per direction like the definition's own.
+  const at::def_id w = def(a, "w");
+  for (int k = 0; k < 12; ++k) port(a, w, "p" + std::to_string(k), k % 3 == 0 ? direction::Out : direction::In);
+  const at::algorithm before = a;
+  const at::ref_id r = ref(a, top, w, "r");
+  EXPECT_EQ(at::port_count(a, at::Ref{r}, direction::In), 8U);
+  EXPECT_EQ(at::port_count(a, at::Ref{r}, direction::Out), 4U);
+  for (int k = 0; k < 12; ++k) {
+    const std::string n = "p" + std::to_string(k);
+    const auto p = at::port_by_name_dir(a, at::Ref{r}, n, k % 3 == 0 ? direction::Out : direction::In);
+    ASSERT_TRUE(p) << n;
+    EXPECT_EQ(at::get_port(a, *p).port_name, n);
+    EXPECT_EQ(at::port_container(a, *p), at::graph_elt{at::Ref{r}});
+    EXPECT_EQ(at::get_port(a, at::referenced_port(a, *p)).port_name, n);
+  }
+  EXPECT_FALSE(at::mem_elt(before, at::Ref{r}));
+  EXPECT_TRUE(at::ports(before, at::Ref{r}).empty());
+}
+
 TEST_F(Model, ConditionMustBeAnInputPortOfTheContainer) {
   EXPECT_EQ(problem_text([&] { ref(a, top, g, "r", at::cond{to, 1}); }),
             "Def top: Definition top has no input port o, so condition (o = 1) cannot be used in this definition.");
