@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -382,13 +383,29 @@ template <class Id>
 using name_index = pmap<std::pair<std::uint64_t, Id>, unit, hashed_compare<Id>>;
 [[nodiscard]] inline std::uint64_t name_hash(const std::string& s) { return std::hash<std::string>{}(s); }
 
+/// Names by length, then byte by byte (negative, zero or positive): the index needs an order, not the
+/// alphabetical one, and this one settles most comparisons of short names without a library call.
+[[nodiscard]] inline int shortlex_compare(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  const auto* x = reinterpret_cast<const unsigned char*>(a.data());
+  const auto* y = reinterpret_cast<const unsigned char*>(b.data());
+  const std::size_t n = a.size();
+  if (n > 24) return std::memcmp(x, y, n);
+  for (std::size_t k = 0; k < n; ++k)
+    if (x[k] != y[k]) return x[k] < y[k] ? -1 : 1;
+  return 0;
+}
+
 /// Orders (name, identifier) pairs and lets a bare name probe all pairs with that name.
 template <class Id>
 struct by_name_compare {
   using entry = std::pair<std::string, Id>;
-  bool operator()(const entry& a, const entry& b) const { return a < b; }
-  bool operator()(const entry& a, const std::string& b) const { return a.first < b; }
-  bool operator()(const std::string& a, const entry& b) const { return a < b.first; }
+  bool operator()(const entry& a, const entry& b) const {
+    const int c = shortlex_compare(a.first, b.first);
+    return c != 0 ? c < 0 : a.second < b.second;
+  }
+  bool operator()(const entry& a, const std::string& b) const { return shortlex_compare(a.first, b) < 0; }
+  bool operator()(const std::string& a, const entry& b) const { return shortlex_compare(a, b.first) < 0; }
 };
 /// The reference index keeps the names themselves: references are named in sequence ("r1", "r2", ...),
 /// and name order puts each new one next to the last, where a hash would send every insertion and check

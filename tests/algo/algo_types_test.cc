@@ -205,7 +205,14 @@ TEST(AlgoTypes, NameLookupsAcrossTheIndexThreshold) {
   std::vector<at::ref_id> others;
   for (int k = 0; k < 12; ++k) others.push_back(add_ref("q" + std::to_string(k), std::nullopt));
   check(a);
-  EXPECT_EQ(at::lookup_ref(a, t, "q11"), others[11]);
+  const std::string long_name(40, 'x');
+  const at::ref_id long1 = add_ref(long_name + "1", std::nullopt);
+  const at::ref_id long2 = add_ref(long_name + "2", std::nullopt);
+  // Names that share prefixes, of several lengths, short and long, each found apart.
+  for (int k = 0; k < 12; ++k) EXPECT_EQ(at::lookup_ref(a, t, "q" + std::to_string(k)), others[k]);
+  EXPECT_EQ(at::lookup_ref(a, t, long_name + "2"), long2);
+  EXPECT_EQ(at::lookup_ref(a, t, long_name + "1"), long1);
+  EXPECT_TRUE(at::refs_by_name(a, at::Def{top}, long_name).empty());
   // A rename moves the reference in the index of this version only.
   at::ref_changes to_r;
   to_r.name = "r";
