@@ -119,16 +119,9 @@ repetition_decl repetition_of(const alt::Sequence& s) {
   return out;
 }
 
-// The definition of a name, loading its module when needed. The lookup is tried first on its own: it
-// answers every name of a loaded module or of the algorithm without copying the algorithm.
+// The definition of a name, loading its module when needed.
 std::pair<def_id, algorithm> find_def(const context& ctx, algorithm a, const base_types::qname& name) {
-  try {
-    const def_id d = lookup_def(a, name);
-    return {d, std::move(a)};
-  } catch (const env::Unbound_name&) {
-  } catch (const env::Unbound_module&) {
-  }
-  return load_lookup_def(a, ctx.dirs, ctx.load, name);
+  return load_lookup_def(std::move(a), ctx.dirs, ctx.load, name);
 }
 
 // A definition named by an action: a plain name, never loaded.

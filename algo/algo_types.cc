@@ -957,14 +957,35 @@ port_id lookup_port(const algorithm& a, const qname& def_name, const std::option
                                ref_name->c_str(), dname.c_str()));
 }
 
+namespace {
+[[noreturn]] void def_not_found(const qname& name) {
+  throw Failure(sprintf_string("Definition %s not found.", base_types::string_of_qname(name).c_str()));
+}
+}  // namespace
+
+std::pair<def_id, algorithm> load_lookup_def(algorithm&& a, const std::vector<std::string>& dirs,
+                                             const module_loader& loader, const qname& name) {
+  // A name of the algorithm or of a module already read needs no copy; `a` is left alone on failure.
+  std::optional<def_id> found;
+  try {
+    found = lookup_def(a, name);
+  } catch (const env::Unbound_name&) {
+    def_not_found(name);
+  } catch (const env::Unbound_module&) {
+  }
+  if (found) return {*found, std::move(a)};
+  return load_lookup_def(static_cast<const algorithm&>(a), dirs, loader, name);
+}
+
 std::pair<def_id, algorithm> load_lookup_def(const algorithm& a, const std::vector<std::string>& dirs,
                                              const module_loader& loader, const qname& name) {
   algorithm cur = a;
   for (;;) {
     try {
-      return {lookup_def(cur, name), cur};
+      const def_id d = lookup_def(cur, name);
+      return {d, std::move(cur)};
     } catch (const env::Unbound_name&) {
-      throw Failure(sprintf_string("Definition %s not found.", base_types::string_of_qname(name).c_str()));
+      def_not_found(name);
     } catch (const env::Unbound_module& m) {
       const std::string module = m.module();
       const auto file = env::find_module_file(constant::algo_ext, module, dirs);

@@ -1118,6 +1118,10 @@ using module_loader =
 [[nodiscard]] std::pair<def_id, algorithm> load_lookup_def(const algorithm& a, const std::vector<std::string>& dirs,
                                                            const module_loader& loader,
                                                            const base_types::qname& name);
+/// The same for an algorithm the caller hands over; it is moved into the result only on success.
+[[nodiscard]] std::pair<def_id, algorithm> load_lookup_def(algorithm&& a, const std::vector<std::string>& dirs,
+                                                           const module_loader& loader,
+                                                           const base_types::qname& name);
 
 template <class F>
 def_id instantiated_def(const algorithm& a, ref_id r, F&& def_at) {

@@ -192,7 +192,7 @@ action translate_ref(const std::vector<std::string>& incl, const std::string& de
     static const algo_types::module_loader no_loader;
     const bool qualified = std::holds_alternative<base_types::qualified_name>(name);
     auto [instantiated, loaded] =
-        algo_types::load_lookup_def(a, incl, qualified ? algo_lang::module_loader() : no_loader, name);
+        algo_types::load_lookup_def(std::move(a), incl, qualified ? algo_lang::module_loader() : no_loader, name);
     a = std::move(loaded);
     std::optional<algo_types::cond> c;
     if (condition) {

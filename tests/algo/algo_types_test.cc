@@ -452,6 +452,21 @@ TEST_F(Modules, LoadsAModuleOnceAndQualifiesItsDefinitions) {
             "Definition g not found.");
   EXPECT_EQ(failure_text([&] { (void)at::load_lookup_def(c, dirs, loader, qualified_name{"Other", "g"}); }),
             "Algorithm module Other not found.");
+  // Handed over, the algorithm is kept by the caller when the lookup fails, and a module is still read.
+  at::algorithm handed = a;
+  EXPECT_EQ(failure_text([&] { (void)at::load_lookup_def(std::move(handed), dirs, loader, simple_name{"g"}); }),
+            "Definition g not found.");
+  EXPECT_EQ(failure_text([&] {
+              (void)at::load_lookup_def(std::move(handed), dirs, loader, qualified_name{"Other", "g"});
+            }),
+            "Algorithm module Other not found.");
+  EXPECT_EQ(at::lookup_def(handed, simple_name{"f"}), own_f);
+  auto [moved_f, d] = at::load_lookup_def(std::move(handed), dirs, loader, qualified_name{"Lib", "f"});
+  EXPECT_EQ(loaded.size(), 2U);
+  EXPECT_EQ(at::get_def(d, moved_f).def_name, base_types::qname(qualified_name{"Lib", "f"}));
+  auto [same_f, e] = at::load_lookup_def(std::move(d), dirs, loader, simple_name{"f"});
+  EXPECT_EQ(same_f, own_f);
+  EXPECT_EQ(at::lookup_def(e, qualified_name{"Lib", "f"}), moved_f);
   // Definitions of a module are never modified.
   EXPECT_EQ(problem_text([&] { (void)at::modify_def(c, std::nullopt, std::vector<std::string>{"p"}, f); }),
             "Def Lib.f: A definition belonging to a module cannot be modified.");
