@@ -73,26 +73,38 @@ class records {
     elts_.resize(a.elts.card() + 1, nullptr);
     a.ports.iter([&](port_id i, const port& x) { put(ports_, i.value, &x); });
     a.refs.iter([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
-    a.elts.iter([&](elt_id i, const graph_elt& x) { put(elts_, i.value, &x); });
+    ref_nodes_.resize(refs_.size());
+    a.elts.iter([&](elt_id i, const graph_elt& x) {
+      put(elts_, i.value, &x);
+      if (const auto* r = std::get_if<Ref>(&x)) put(ref_nodes_, r->id.value, i);
+    });
+    ref_defs_.resize(ref_nodes_.size());
   }
   [[nodiscard]] const algorithm& model() const { return a_; }
   [[nodiscard]] const port& get(port_id i) const { return read(ports_, i); }
   [[nodiscard]] const reference& get(ref_id i) const { return read(refs_, i); }
   [[nodiscard]] const graph_elt& get(elt_id i) const { return read(elts_, i); }
   /// The definition that the reference instantiates.
+  /// The definition that the reference instantiates; with the whole model's tables, found once per
+  /// reference (the dependency order and the let lines both ask).
   [[nodiscard]] def_id def_of(ref_id r) const {
     if (elts_.empty()) return reference_def(a_, r);
-    return instantiated_def(a_, r, [&](elt_id k) -> std::optional<def_id> {
-      if (const auto* d = std::get_if<Def>(&get(k))) return d->id;
+    const auto k = static_cast<std::size_t>(r.value);
+    const bool known = k < ref_nodes_.size() && ref_nodes_[k].value != 0;
+    if (known && ref_defs_[k].value != 0) return ref_defs_[k];
+    const auto def_at = [&](elt_id n) -> std::optional<def_id> {
+      if (const auto* d = std::get_if<Def>(&get(n))) return d->id;
       return std::nullopt;
-    });
+    };
+    if (!known) return instantiated_def(a_, r, def_at);
+    return ref_defs_[k] = instantiated_def_at(a_, r, ref_nodes_[k], def_at);
   }
 
  private:
   template <class T>
-  static void put(std::vector<const T*>& v, std::int64_t i, const T* x) {
+  static void put(std::vector<T>& v, std::int64_t i, T x) {
     const auto k = static_cast<std::size_t>(i);
-    if (k >= v.size()) v.resize(std::max(k + 1, 2 * v.size()), nullptr);
+    if (k >= v.size()) v.resize(std::max(k + 1, 2 * v.size()), T{});
     v[k] = x;
   }
   template <class T, class Id>
@@ -110,6 +122,8 @@ class records {
   std::vector<const port*> ports_;
   std::vector<const reference*> refs_;
   std::vector<const graph_elt*> elts_;
+  std::vector<elt_id> ref_nodes_;         // by reference identifier; 0 for none
+  mutable std::vector<def_id> ref_defs_;  // found so far; 0 for not yet
 };
 
 std::string string_of_options(const algorithm& a, const reference& r) {
@@ -511,7 +525,7 @@ std::optional<std::string> string_of_def(const algorithm& a, def_id d) {
 void print_algo(const algorithm& a, const std::function<void(const std::string&)>& put) {
   const records rs(a, true);
   text_out to(put);
-  for (def_id d : sort_defs_by_dep(a, defs(a))) {
+  for (def_id d : sort_defs_by_dep(a, defs(a), [&rs](ref_id r) { return rs.def_of(r); })) {
     (void)def_text(rs, d, to);
     to.line_end();
   }

@@ -553,17 +553,21 @@ bool has_unconditioned_contents(const algorithm& a, def_id d) {
 }
 
 std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds) {
-  using dep_graph = graph::Make_with_map<def_id, int>;
   // The node keys of the definitions asked for: a reference's Reference edge is then recognised without
   // looking its end up in the element table (a definition outside the list still is).
   std::unordered_map<std::int64_t, def_id> def_nodes;
   for (def_id d : ds) def_nodes.emplace(elt_id_of_elt(a, Def{d}).value, d);
-  const auto def_of = [&](ref_id r) {
+  return sort_defs_by_dep(a, ds, [&](ref_id r) {
     return instantiated_def(a, r, [&](elt_id k) -> std::optional<def_id> {
       if (const auto it = def_nodes.find(k.value); it != def_nodes.end()) return it->second;
       return def_of_node(a, k);
     });
-  };
+  });
+}
+
+std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds,
+                                     const std::function<def_id(ref_id)>& def_of) {
+  using dep_graph = graph::Make_with_map<def_id, int>;
   dep_graph g = dep_graph::create();
   for (def_id d : ds) {
     const std::vector<def_id> used = used_defs(a, d, def_of);

@@ -1005,6 +1005,9 @@ void for_each_ref_of(const algorithm& a, def_id d, F&& f) {
 /// The definitions ordered so that each comes after every definition that its references instantiate;
 /// definitions on a cycle of instantiations are left out.
 [[nodiscard]] std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds);
+/// The same with the definition of each reference answered by the caller, who may know it already.
+[[nodiscard]] std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds,
+                                                   const std::function<def_id(ref_id)>& def_of);
 
 /// Accumulation / list over the definitions and references, in table order.
 template <class A, class F>
@@ -1123,10 +1126,12 @@ using module_loader =
                                                            const module_loader& loader,
                                                            const base_types::qname& name);
 
+/// The definition that reference r, of node key `node`, instantiates: def_at(k) tells the definition at
+/// node k, if any.
 template <class F>
-def_id instantiated_def(const algorithm& a, ref_id r, F&& def_at) {
+def_id instantiated_def_at(const algorithm& a, ref_id r, elt_id node, F&& def_at) {
   std::optional<def_id> found;
-  (void)a.graph.any_succ(elt_id_of_elt(a, Ref{r}), [&](elt_id k, const edge& l) {
+  (void)a.graph.any_succ(node, [&](elt_id k, const edge& l) {
     if (is_reference(l))
       if (const std::optional<def_id> d = def_at(k)) {
         if (found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has several definitions");
@@ -1136,6 +1141,11 @@ def_id instantiated_def(const algorithm& a, ref_id r, F&& def_at) {
   });
   if (!found) base_types::internal_error("reference " + get_ref(a, r).ref_name + " has no definition");
   return *found;
+}
+
+template <class F>
+def_id instantiated_def(const algorithm& a, ref_id r, F&& def_at) {
+  return instantiated_def_at(a, r, elt_id_of_elt(a, Ref{r}), def_at);
 }
 
 }  // namespace cvn::algo_types
