@@ -241,6 +241,26 @@ TEST(AlgoGrammar, ExpressionsNestAtMostTheMaximumDepth) {
   EXPECT_EQ(expr(std::string(100000, '(') + "x" + std::string(100000, ')')), "x");
 }
 
+// Matches nest only in the last case of a match, so every match of a chain is open at once.
+TEST(AlgoGrammar, MatchesNestAtMostAThousandLevels) {
+  const auto nested = [](int levels) {
+    std::string text = "function f() {\n";
+    for (int i = 0; i < levels; ++i) text += "match c with | 1 -> a -> b; | 2 ->\n";
+    return text + "a -> b;\n}\n";
+  };
+  EXPECT_FALSE(file_refused(nested(1000)));
+  const std::string text = nested(1001);
+  lexer::lexer lex(text, "f.alg");
+  try {
+    (void)parse_algo_decl(lex);
+    ADD_FAILURE() << "accepted";
+  } catch (const loc::Problem& p) {
+    // The first match too many, on the last line of matches.
+    EXPECT_EQ(loc::string_of_problem(p),
+              "File \"f.alg\", line 1002, characters 0-5:\nError: Matches nested too deeply (more than 1000 levels)");
+  }
+}
+
 TEST(AlgoGrammar, ExpressionsAndDeclarationsAreLocated) {
   lexer::lexer lex("a + b * c", "");
   const algo_types::expr e = parse_expr(lex);
