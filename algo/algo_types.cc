@@ -26,6 +26,13 @@ void free_expr_node(void* p) noexcept { pool::deallocate(p, sizeof(expr_node)); 
 
 }  // namespace detail
 
+std::uint32_t nested_depth(std::uint32_t operand_depth, const loc::location& where) {
+  if (operand_depth >= max_expr_depth)
+    loc::raise_problem(where, misc::sprintf_string("Expression nested too deeply (more than %u levels)",
+                                                   static_cast<unsigned>(max_expr_depth)));
+  return operand_depth + 1;
+}
+
 using base_types::qname;
 using misc::sprintf_string;
 

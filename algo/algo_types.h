@@ -183,6 +183,14 @@ template <class D>
 /// The same descriptor at another location (its operands are shared, not copied).
 [[nodiscard]] inline expr relocate(const expr& e, const loc::location& where) { return make_expr(where, desc_of(e)); }
 
+/// The deepest nesting of operations that the readers accept. Every walk over an expression (printing,
+/// renaming, evaluating, freeing) recurses once per level, so a deeper expression could exhaust the stack.
+inline constexpr std::uint32_t max_expr_depth = 1000;
+
+/// The depth of an operation at `where` whose deepest operand is `operand_depth` deep (a leaf is 1 deep).
+/// Throws loc::Problem "Expression nested too deeply" at `where` past max_expr_depth.
+[[nodiscard]] std::uint32_t nested_depth(std::uint32_t operand_depth, const loc::location& where);
+
 
 /// An expression that may be absent, in one pointer where std::optional would add a flag and its padding:
 /// the optional expressions of the records.

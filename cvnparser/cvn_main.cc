@@ -1,6 +1,7 @@
 #include "cvnparser/cvn_main.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <type_traits>
 #include <unordered_map>
@@ -534,19 +535,33 @@ std::string fatal_report(const std::exception& e) {
   return std::string("Fatal error: exception ") + e.what() + "\n";
 }
 
+namespace {
+
+// Flushes standard output. A result that could not be written (a full disk, a closed descriptor) must not
+// end as a success: throws Sys_error.
+void flush_output() {
+  errno = 0;
+  std::cout.flush();
+  if (!std::cout) throw sys_error_of_errno("standard output", errno != 0 ? errno : EIO);
+}
+
+}  // namespace
+
 int run(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv, argv + argc);
   try {
-    main(args);
-    std::cout.flush();
+    try {
+      main(args);
+    } catch (const options::exit_request& exit) {
+      std::cout << exit.out;
+      flush_output();
+      std::cerr << exit.err;
+      std::cerr.flush();
+      return exit.status;
+    }
+    flush_output();
     return 0;
-  } catch (const options::exit_request& exit) {
-    std::cout << exit.out;
-    std::cout.flush();
-    std::cerr << exit.err;
-    std::cerr.flush();
-    return exit.status;
   } catch (const std::exception& e) {
     // What was written stays: standard output is flushed before the report.
     std::cout.flush();

@@ -214,6 +214,53 @@ TEST(AlgoGrammar, ExpressionsGroupByPrecedenceAndLeanLeft) {
   EXPECT_EQ(refused_at(parse_expr, "(a"), 2);
 }
 
+// A module is read with the same limit on nesting as an application file (see algo_types::max_expr_depth).
+TEST(AlgoGrammar, ExpressionsNestAtMostTheMaximumDepth) {
+  using wrap = std::string (*)(const std::string&);
+  const wrap forms[] = {
+      [](const std::string& e) { return "|" + e + "|"; },
+      [](const std::string& e) { return "{0, " + e + "}"; },
+      [](const std::string& e) { return e + " + 1"; },       // leans left
+      [](const std::string& e) { return "1 - (" + e + ")"; },
+  };
+  for (const wrap f : forms) {
+    std::string e = "x";
+    for (std::uint32_t level = 1; level < algo_types::max_expr_depth; ++level) e = f(e);
+    EXPECT_NO_THROW((void)expr(e));
+    const std::string text = "function f() { in: int[" + f(e) + "] i; }";
+    lexer::lexer lex(text, "f.alg");
+    try {
+      (void)parse_algo_decl(lex);
+      ADD_FAILURE() << "accepted " << text.substr(0, 40);
+    } catch (const loc::Problem& p) {
+      const std::string where = "File \"f.alg\", line 1, characters 23-";  // the outermost operation
+      EXPECT_EQ(loc::string_of_problem(p).substr(0, where.size()), where);
+      EXPECT_EQ(p.message(), "Expression nested too deeply (more than 1000 levels)");
+    }
+  }
+  EXPECT_EQ(expr(std::string(100000, '(') + "x" + std::string(100000, ')')), "x");
+}
+
+// Matches nest only in the last case of a match, so every match of a chain is open at once.
+TEST(AlgoGrammar, MatchesNestAtMostAThousandLevels) {
+  const auto nested = [](int levels) {
+    std::string text = "function f() {\n";
+    for (int i = 0; i < levels; ++i) text += "match c with | 1 -> a -> b; | 2 ->\n";
+    return text + "a -> b;\n}\n";
+  };
+  EXPECT_FALSE(file_refused(nested(1000)));
+  const std::string text = nested(1001);
+  lexer::lexer lex(text, "f.alg");
+  try {
+    (void)parse_algo_decl(lex);
+    ADD_FAILURE() << "accepted";
+  } catch (const loc::Problem& p) {
+    // The first match too many, on the last line of matches.
+    EXPECT_EQ(loc::string_of_problem(p),
+              "File \"f.alg\", line 1002, characters 0-5:\nError: Matches nested too deeply (more than 1000 levels)");
+  }
+}
+
 TEST(AlgoGrammar, ExpressionsAndDeclarationsAreLocated) {
   lexer::lexer lex("a + b * c", "");
   const algo_types::expr e = parse_expr(lex);

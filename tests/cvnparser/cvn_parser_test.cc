@@ -1,6 +1,7 @@
 // What the grammar accepts and what each production keeps, the operator table, and located failures.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <variant>
 
@@ -129,6 +130,37 @@ TEST(CvnParser, ExpressionsAreLocatedOnTheirWholeText) {
   EXPECT_EQ(product.left.where().begin.offset, 22);  // the parentheses belong to the operand
   EXPECT_EQ(product.left.where().end.offset, 25);
   EXPECT_EQ(cvn::loc::string_of_loc(product.right.where()), "File \"t.cvn\", line 1, characters 28-29:\n");
+}
+
+// Every walk over an expression recurses once per level: the reader refuses an expression deeper than
+// at::max_expr_depth, in every form of operation, where it would otherwise exhaust the stack. Parentheses
+// and wide lists add no level.
+TEST(CvnParser, ExpressionsNestAtMostTheMaximumDepth) {
+  using wrap = std::string (*)(const std::string&);
+  const wrap forms[] = {
+      [](const std::string& e) { return "- " + e; },
+      [](const std::string& e) { return "|" + e + "|"; },
+      [](const std::string& e) { return "{" + e + "}"; },
+      [](const std::string& e) { return "{0, " + e + ", 2}"; },
+      [](const std::string& e) { return "1 + " + e; },    // leans right
+      [](const std::string& e) { return e + " - 1"; },    // leans left
+      [](const std::string& e) { return "2 * (" + e + ")"; },
+  };
+  const std::string too_deep = "Error: Expression nested too deeply (more than 1000 levels)";
+  for (const wrap f : forms) {
+    std::string e = "x";
+    for (std::uint32_t level = 1; level < at::max_expr_depth; ++level) e = f(e);
+    EXPECT_NO_THROW((void)dim_of(e)) << e.substr(0, 40);
+    const std::string report = failure("def sensor s : ! int [" + f(e) + "] o ;");
+    const std::string where = "File \"t.cvn\", line 1, characters 22-";  // the outermost operation
+    EXPECT_EQ(report.substr(0, where.size()), where) << report;
+    EXPECT_NE(report.find(too_deep), std::string::npos) << report;
+  }
+  const std::string parenthesised = std::string(100000, '(') + "x" + std::string(100000, ')');
+  EXPECT_EQ(show(dim_of(parenthesised)), "x");
+  std::string wide = "{0";
+  for (int i = 1; i < 5000; ++i) wide += ", " + std::to_string(i);
+  EXPECT_EQ(std::get<at::List>(at::desc_of(dim_of(wide + "}"))).items.size(), 5000u);
 }
 
 // Token texts and line starts are released after each item: what a later item keeps or locates must not
