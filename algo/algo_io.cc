@@ -84,7 +84,6 @@ class records {
   [[nodiscard]] const port& get(port_id i) const { return read(ports_, i); }
   [[nodiscard]] const reference& get(ref_id i) const { return read(refs_, i); }
   [[nodiscard]] const graph_elt& get(elt_id i) const { return read(elts_, i); }
-  /// The definition that the reference instantiates.
   /// The definition that the reference instantiates; with the whole model's tables, found once per
   /// reference (the dependency order and the let lines both ask).
   [[nodiscard]] def_id def_of(ref_id r) const {
