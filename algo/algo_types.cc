@@ -109,12 +109,12 @@ std::optional<graph_elt> owner_of(const indexes& idx, const graph_elt& e) {
 }
 
 // Keeps a container's contents in step with one of its ports added or removed.
-void index_port(const algorithm& a, contents& x, port_id q, const port& p, bool adding) {
+void index_port(const algorithm& a, contents& x, port_id q, const std::string& name, direction dir, bool adding) {
   if (adding) {
     x.add_port(q);
     if (!x.more().port_names.empty()) {
       auto& names = x.own().port_names;
-      names = std::move(names).add({detail::name_hash(p.port_name), q}, {});
+      names = std::move(names).add({detail::name_hash(name), q}, {});
     } else if (x.port_total() > contents::named_from) {
       auto& names = x.own().port_names;
       x.for_each_port([&](port_id o) {
@@ -125,10 +125,10 @@ void index_port(const algorithm& a, contents& x, port_id q, const port& p, bool 
     x.remove_port(q);
     if (!x.more().port_names.empty()) {
       auto& names = x.own().port_names;
-      names = std::move(names).remove({detail::name_hash(p.port_name), q});
+      names = std::move(names).remove({detail::name_hash(name), q});
     }
   }
-  x.count_port(p.port_dir == direction::In, adding ? 1 : -1);
+  x.count_port(dir == direction::In, adding ? 1 : -1);
 }
 
 // Keeps the indexes in step with one edge added (delta +1) or removed (delta -1). Records must be present.
@@ -150,7 +150,7 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
     if (const auto* cont = std::get_if<Port>(&dst)) {
       const port& p = get_port(a, cont->id);
       idx.contents_of = std::move(idx.contents_of).update(
-          src, [&](contents& x) { index_port(a, x, cont->id, p, adding); });
+          src, [&](contents& x) { index_port(a, x, cont->id, p.port_name, p.port_dir, adding); });
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
@@ -808,24 +808,34 @@ void copy_def_ports_into(algorithm& a, ref_id holder, def_id d) {
   const std::vector<port_id> from = ports(a, Def{d});
   if (from.empty()) return;
   const elt_id kr = a.elt_keys.get(Ref{holder});
-  std::vector<port_id> made;
+  struct made_port {
+    port_id id;
+    shared::string name;
+    direction dir;
+  };
+  std::vector<made_port> made;
   made.reserve(from.size());
-  // The copies are new nodes: their edges cannot exist yet, and the reference's contents take them all
-  // in one step at the end.
+  std::vector<algo_graph::new_edge> edges;
+  edges.reserve(2 * from.size());
+  // The copies are new nodes: their edges cannot exist yet, the graph takes them all at once, and so does
+  // the reference's contents at the end.
   for (port_id p : from) {
     const elt_id kp = a.elt_keys.get(Port{p});
-    auto [q, ports] = std::move(a.ports).add(port(get_port(a, p)));
+    port copy = get_port(a, p);
+    made.push_back(made_port{port_id{}, copy.port_name, copy.port_dir});
+    auto [q, ports] = std::move(a.ports).add(std::move(copy));
     a.ports = std::move(ports);
+    made.back().id = q;
     const elt_id kq = add_elt(a, Port{q});
-    a.graph = std::move(a.graph).add(kr, kq, Contain{});
     a.idx.containers = std::move(a.idx.containers).update(Port{q}, [&](container_list& v) {
       v.add({Ref{holder}, std::nullopt});
     });
-    a.graph = std::move(a.graph).add(kq, kp, Reference{});
-    made.push_back(q);
+    edges.push_back({kr, kq, Contain{}});
+    edges.push_back({kq, kp, Reference{}});
   }
+  a.graph = std::move(a.graph).add_new(edges);
   a.idx.contents_of = std::move(a.idx.contents_of).update(Ref{holder}, [&](contents& x) {
-    for (port_id q : made) index_port(a, x, q, get_port(a, q), true);
+    for (const made_port& m : made) index_port(a, x, m.id, m.name, m.dir, true);
   });
 }
 

@@ -414,6 +414,11 @@ struct by_name_compare {
   }
   bool operator()(const entry& a, const std::string& b) const { return shortlex_compare(a.first, b) < 0; }
   bool operator()(const std::string& a, const entry& b) const { return shortlex_compare(a, b.first) < 0; }
+  [[nodiscard]] int three_way(const entry& a, const entry& b) const {
+    const int c = shortlex_compare(a.first, b.first);
+    return c != 0 ? c : a.second < b.second ? -1 : b.second < a.second ? 1 : 0;
+  }
+  [[nodiscard]] int three_way(const std::string& a, const entry& b) const { return shortlex_compare(a, b.first); }
 };
 /// The reference index keeps the names themselves: references are named in sequence ("r1", "r2", ...),
 /// and name order puts each new one next to the last, where a hash would send every insertion and check

@@ -624,6 +624,48 @@ class Make {
     return std::move(*this);
   }
 
+  /// An edge for `add_new`.
+  struct new_edge {
+    key from;
+    key to;
+    L label;
+  };
+  /// The graph with the edges of `es`, added in their order (as `add` one by one would). None of them may
+  /// be in the graph yet, nor appear twice, as when each has a new node at one end: no edge is tested, and
+  /// a node that several of them touch has its entry written once, not once per edge.
+  [[nodiscard]] Make add_new(const std::vector<new_edge>& es) && {
+    struct half {
+      key node;
+      key other;
+      label_id l;
+      std::uint64_t stamp;
+      int side;
+    };
+    std::vector<half> halves;
+    halves.reserve(2 * es.size());
+    const int s = out_, p = in();
+    for (const new_edge& e : es) {
+      const label_id l = intern(e.label);
+      const std::uint64_t stamp = next_stamp_++;
+      if (pooled && stamp >= (std::uint64_t{1} << stamp_bits)) base_types::internal_error("graph: too many edge insertions");
+      halves.push_back(half{e.from, e.to, l, stamp, s});
+      halves.push_back(half{e.to, e.from, l, stamp, p});
+    }
+    // Stable: a node's own links stay in stamp order.
+    std::stable_sort(halves.begin(), halves.end(),
+                     [](const half& x, const half& y) { return key_compare{}(x.node, y.node); });
+    for (std::size_t i = 0; i < halves.size();) {
+      std::size_t j = i + 1;
+      while (j < halves.size() && !key_compare{}(halves[i].node, halves[j].node)) ++j;
+      table_ = std::move(table_).update(halves[i].node, [&](entry& x) {
+        for (std::size_t k = i; k < j; ++k) x.side[halves[k].side].link(halves[k].other, halves[k].l, halves[k].stamp);
+        x.listed[s] = x.listed[p] = true;
+      });
+      i = j;
+    }
+    return std::move(*this);
+  }
+
   /// The graph without the edges from a to b whose label satisfies p. a becomes a key of the successor
   /// table and b of the predecessor table when they were not.
   template <class P>

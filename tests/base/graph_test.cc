@@ -155,6 +155,42 @@ TEST(Graph, HighDegreeNode) {
   EXPECT_EQ(g.remove_node(0).pred_roots().size(), 100000U);
 }
 
+// A batch of edges that are all new gives the graph that adding them one by one gives, lists and their
+// order included, on nodes that pass from the small store to the maps within one batch, and on self loops.
+template <class Graph, class LabelOf>
+void batch_matches_one_by_one(LabelOf label_of) {
+  Graph one = Graph::create().add(0, 1, label_of(0)).add(2, 0, label_of(1));
+  Graph batch = one;
+  const Graph before = one;
+  int next = 10;
+  for (int round = 0; round < 30; ++round) {
+    std::vector<typename Graph::new_edge> es;
+    const int hub = round % 3;
+    for (int k = 0; k < round % 13; ++k) {
+      const int fresh = next++;
+      es.push_back({hub, fresh, label_of(k % 2)});
+      es.push_back({fresh, 1, label_of(k % 3)});
+      if (k % 4 == 0) es.push_back({fresh, fresh, label_of(2)});
+    }
+    for (const auto& e : es) one = std::move(one).add(e.from, e.to, e.label);
+    batch = std::move(batch).add_new(es);
+  }
+  for (int n = 0; n < next; ++n) {
+    EXPECT_EQ(batch.succ(n), one.succ(n)) << n;
+    EXPECT_EQ(batch.pred(n), one.pred(n)) << n;
+  }
+  EXPECT_EQ(batch.pred_roots(), one.pred_roots());
+  EXPECT_EQ(batch.succ_roots(), one.succ_roots());
+  EXPECT_EQ(before.succ_count(0), 1U);
+  EXPECT_TRUE(batch.table_invariants_hold());
+}
+
+TEST(Graph, AddNewMatchesAddingOneByOne) {
+  batch_matches_one_by_one<G>([](int l) { return l; });
+  batch_matches_one_by_one<cvn::graph::Make_with_map<int, std::string>>(
+      [](int l) { return "label " + std::to_string(l); });
+}
+
 // A hub whose edges come in ascending order of end answers lookups without its index of ends, and builds
 // that index at the first edge out of order or the first removal, in its own version only.
 TEST(Graph, HubInAscendingOrderThenOutOfIt) {
