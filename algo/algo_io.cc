@@ -70,12 +70,12 @@ class records {
     // than grown by doubling to up to twice that.
     ports_.resize(a.ports.card() + 1, nullptr);
     refs_.resize(a.refs.card() + 1, nullptr);
-    elts_.resize(a.elts.card() + 1, nullptr);
+    elts_.resize(a.elts.card() + 1, no_elt());
     a.ports.iter([&](port_id i, const port& x) { put(ports_, i.value, &x); });
     a.refs.iter([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
     ref_nodes_.resize(refs_.size());
     a.elts.iter([&](elt_id i, const graph_elt& x) {
-      put(elts_, i.value, &x);
+      put(elts_, i.value, x);
       if (const auto* r = std::get_if<Ref>(&x)) put(ref_nodes_, r->id.value, i);
     });
     ref_defs_.resize(ref_nodes_.size());
@@ -83,7 +83,12 @@ class records {
   [[nodiscard]] const algorithm& model() const { return a_; }
   [[nodiscard]] const port& get(port_id i) const { return read(ports_, i); }
   [[nodiscard]] const reference& get(ref_id i) const { return read(refs_, i); }
-  [[nodiscard]] const graph_elt& get(elt_id i) const { return read(elts_, i); }
+  [[nodiscard]] const graph_elt& get(elt_id i) const {
+    if (elts_.empty()) return lookup(i);
+    const auto k = static_cast<std::size_t>(i.value);
+    if (k >= elts_.size() || elts_[k] == no_elt()) throw Not_found();
+    return elts_[k];
+  }
   /// The definition that the reference instantiates; with the whole model's tables, found once per
   /// reference (the dependency order and the let lines both ask).
   [[nodiscard]] def_id def_of(ref_id r) const {
@@ -116,11 +121,15 @@ class records {
   const port& lookup(port_id i) const { return get_port(a_, i); }
   const reference& lookup(ref_id i) const { return get_ref(a_, i); }
   const graph_elt& lookup(elt_id i) const { return a_.elts.get(i); }
+  // No element: identifiers start at 1.
+  static graph_elt no_elt() { return Port{port_id{}}; }
 
   const algorithm& a_;
   std::vector<const port*> ports_;
   std::vector<const reference*> refs_;
-  std::vector<const graph_elt*> elts_;
+  // The elements themselves, not pointers into the table: a few bytes each, and the printer reads them
+  // in node order, where the table's leaves lie scattered.
+  std::vector<graph_elt> elts_;
   std::vector<elt_id> ref_nodes_;         // by reference identifier; 0 for none
   mutable std::vector<def_id> ref_defs_;  // found so far; 0 for not yet
 };
