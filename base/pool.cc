@@ -8,6 +8,16 @@
 
 namespace cvn::pool {
 
+namespace {
+// A slab without memory behind it is about to be filled: its pages in one call cost less than a fault
+// each. A kernel without the call leaves the faults to come, as before.
+void prefault([[maybe_unused]] void* slab_start) noexcept {
+#ifdef MADV_POPULATE_WRITE
+  (void)::madvise(slab_start, slab_heap::slab_bytes, MADV_POPULATE_WRITE);
+#endif
+}
+}  // namespace
+
 slab_heap::~slab_heap() {
   if (base_ != nullptr) ::munmap(base_, reserved_bytes);
   std::free(cold_);
@@ -84,6 +94,7 @@ slab_heap::slab* slab_heap::take_empty() {
   }
   if (cold_count_ != 0) {
     char* m = base_ + std::size_t{cold_[--cold_count_]} * slab_bytes;
+    prefault(m);
     return ::new (static_cast<void*>(m)) slab{};
   }
   return fresh_slab();
@@ -113,6 +124,7 @@ slab_heap::slab* slab_heap::fresh_slab() {
     usable_ += region_bytes;
   }
   char* m = std::exchange(next_, next_ + slab_bytes);
+  prefault(m);
   return ::new (static_cast<void*>(m)) slab{};
 }
 
