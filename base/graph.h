@@ -317,20 +317,22 @@ class Make {
     std::uint64_t next = 0;
     std::uint32_t refs = 1;
     bool indexed = false;  // `ends` is built; otherwise `order` holds sequence numbers 0 to next - 1 by end
+    edge_entry last{};     // the newest entry, which every insertion compares with while unindexed
 
     [[nodiscard]] std::size_t size() const { return order.size(); }
     [[nodiscard]] bool contains(const end& e) const {
       if (indexed) return ends.contains(edge_entry(0, e));
       const auto below = [&](const edge_entry& x) { return end_compare{}(x.e(), e); };
-      if (next == 0 || below(order.get(next - 1))) return false;  // the usual probe: a new end
+      if (next == 0 || below(last)) return false;  // the usual probe: a new end
       const std::uint64_t i = first_not_below(below);
       return i < next && same_end(order.get(i).e(), e);
     }
     // A new edge.
     void add(const edge_entry& x) {
-      if (!indexed && next > 0 && !end_compare{}(order.get(next - 1).e(), x.e())) build_ends();
+      if (!indexed && next > 0 && !end_compare{}(last.e(), x.e())) build_ends();
       if (indexed) ends = std::move(ends).add(edge_entry(next, x.e()), nothing{});
       order = std::move(order).add(next, x);
+      last = x;
       ++next;
     }
     // The edge to x's end, if present.
@@ -651,9 +653,14 @@ class Make {
       halves.push_back(half{e.from, e.to, l, stamp, s});
       halves.push_back(half{e.to, e.from, l, stamp, p});
     }
-    // Stable: a node's own links stay in stamp order.
-    std::stable_sort(halves.begin(), halves.end(),
-                     [](const half& x, const half& y) { return key_compare{}(x.node, y.node); });
+    // Stable: a node's own links stay in stamp order. Batches are mostly a few edges, sorted in place.
+    const auto by_node = [](const half& x, const half& y) { return key_compare{}(x.node, y.node); };
+    if (halves.size() <= 32) {
+      for (std::size_t i = 1; i < halves.size(); ++i)
+        for (std::size_t j = i; j > 0 && by_node(halves[j], halves[j - 1]); --j) std::swap(halves[j], halves[j - 1]);
+    } else {
+      std::stable_sort(halves.begin(), halves.end(), by_node);
+    }
     for (std::size_t i = 0; i < halves.size();) {
       std::size_t j = i + 1;
       while (j < halves.size() && !key_compare{}(halves[i].node, halves[j].node)) ++j;
