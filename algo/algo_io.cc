@@ -554,7 +554,8 @@ void file_of_algo(const std::string& file_name, const algorithm& a) { misc::writ
 namespace {
 
 // Parses the whole text with one entry; any syntax or lexical error becomes Failure(format) filled with the
-// text and the lexer's offset at the error.
+// text and the lexer's offset at the error. The text goes in whole, a NUL byte too: it does not pass through
+// the C formatting, which would end it there.
 template <class Entry>
 auto read_string(std::string_view text, const char* format, Entry entry) {
   lexer::lexer lex(text, "");
@@ -566,7 +567,10 @@ auto read_string(std::string_view text, const char* format, Entry entry) {
   } catch (const loc::Problem& p) {
     at = p.where().begin.offset;
   }
-  throw Failure(misc::sprintf_string(format, std::string(text).c_str(), static_cast<int>(at)));
+  const std::string_view f(format);
+  const std::size_t hole = f.find("%s");
+  throw Failure(std::string(f.substr(0, hole)) + std::string(text) +
+                misc::sprintf_string(std::string(f.substr(hole + 2)).c_str(), static_cast<int>(at)));
 }
 
 }  // namespace

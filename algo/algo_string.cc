@@ -138,7 +138,14 @@ std::string string_of_expr(const expr& e) {
             const bool right = is_additive(m.right) || std::holds_alternative<Div>(desc_of(m.right));
             return paren_if(is_additive(m.left), m.left) + " * " + paren_if(right, m.right);
           },
-          [](const Neg& n) { return "(-" + string_of_expr(n.operand) + ")"; },
+          [](const Neg& n) {
+            // "-3 + b" would read back as the sum of the literal -3 and b: a sum or difference written from
+            // a digit on keeps its own parentheses under the minus sign.
+            std::string operand = string_of_expr(n.operand);
+            const bool starts_with_digit = !operand.empty() && operand[0] >= '0' && operand[0] <= '9';
+            if (starts_with_digit && is_additive(n.operand)) operand = "(" + operand + ")";
+            return "(-" + operand + ")";
+          },
           [](const List& l) { return "{" + string_of_exprs(l.items) + "}"; },
           [](const Bars& b) { return "|" + string_of_expr(b.operand) + "|"; },
       },

@@ -166,7 +166,7 @@ token lexer::main() {
   const int kind = cvnlex_next(box->scanner);
   const char* text = cvnlex_get_text(box->scanner);
   const std::size_t length = static_cast<std::size_t>(cvnlex_get_leng(box->scanner));
-  if (kind == -1) error(misc::sprintf_string("Invalid character %s", std::string(text, length).c_str()));
+  if (kind == -1) error("Invalid character " + std::string(text, length));  // a NUL byte included
   if (kind == -2) error("String not terminated.");
   if (kind == -3) error("Code not terminated.");
   tok.kind = static_cast<token_kind>(kind);
@@ -201,7 +201,7 @@ void lexer::next(token_view& tok) {
   const int kind = cvnlex_next(box->scanner);
   const char* text = cvnlex_get_text(box->scanner);
   const std::size_t length = static_cast<std::size_t>(cvnlex_get_leng(box->scanner));
-  if (kind == -1) error(misc::sprintf_string("Invalid character %s", std::string(text, length).c_str()));
+  if (kind == -1) error("Invalid character " + std::string(text, length));  // a NUL byte included
   if (kind == -2) error("String not terminated.");
   if (kind == -3) error("Code not terminated.");
   tok.kind = static_cast<token_kind>(kind);

@@ -81,6 +81,11 @@ TEST(AlgoReaders, StringMessagesNameTheCharacterAfterTheError) {
   EXPECT_EQ(failure(expr_of_string, "n\n+ \"x"), "Expression \"n\n+ \"x\" invalid at character 6.");
   EXPECT_EQ(failure(expr_of_string, "(a) )"), "Expression \"(a) )\" invalid at character 5.");
   EXPECT_EQ(failure(params_of_string, "(a, 1)"), "Parameter list \"(a, 1)\" invalid at character 5.");
+  // The text is quoted whole, up to its end: here an invalid NUL byte, and what follows it.
+  EXPECT_EQ(failure(expr_of_string, std::string("a\0b", 3)),
+            std::string("Expression \"a") + '\0' + "b\" invalid at character 2.");
+  EXPECT_EQ(failure(params_of_string, std::string("(a,\0)", 5)),
+            std::string("Parameter list \"(a,") + '\0' + ")\" invalid at character 4.");
   // A number too large stays the lexer's failure.
   EXPECT_EQ(failure(expr_of_string, "99999999999999999999"), "int_of_string");
 }

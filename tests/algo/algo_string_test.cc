@@ -39,6 +39,23 @@ TEST(AlgoString, ExpressionsGetParenthesesOnlyWhereTheGrammarNeedsThem) {
   EXPECT_EQ(as::string_of_expr(num(-3)), "-3");
 }
 
+TEST(AlgoString, NegationsNeverReadBackAsADifferentValue) {
+  const at::expr a = id("a"), b = id("b");
+  const auto neg = [](at::expr x) { return as::string_of_expr(op(at::Neg{std::move(x)})); };
+  // Written "(-3 + b)", these would read back with the literal -3 as first operand.
+  EXPECT_EQ(neg(plus(num(3), b)), "(-(3 + b))");
+  EXPECT_EQ(neg(minus(num(3), b)), "(-(3 - b))");
+  EXPECT_EQ(neg(plus(mult(num(3), a), b)), "(-(3 * a + b))");
+  EXPECT_EQ(neg(minus(a, op(at::Neg{plus(num(3), b)}))), "(-a - (-(3 + b)))");
+  // Same value when read back, or not readable at all: as before.
+  EXPECT_EQ(neg(num(3)), "(-3)");
+  EXPECT_EQ(neg(mult(num(3), b)), "(-3 * b)");
+  EXPECT_EQ(neg(div(num(3), b)), "(-3 / b)");
+  EXPECT_EQ(neg(plus(a, num(3))), "(-a + 3)");
+  EXPECT_EQ(neg(plus(mult(num(3), plus(a, b)), b)), "(-(3 * (a + b) + b))");
+  EXPECT_EQ(neg(plus(op(at::Bars{num(3)}), b)), "(-|3| + b)");
+}
+
 TEST(AlgoString, NamesConditionsEdgesAndKinds) {
   at::algorithm a = at::create();
   const at::def_id g = def(a, "g");

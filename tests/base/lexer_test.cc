@@ -88,6 +88,18 @@ TEST(CommonLexer, LexicalErrors) {
   EXPECT_EQ(problem_text("a\tb"), "File \"f.alg\", line 1, character 2:\nError: Invalid character \t");
   EXPECT_EQ(problem_text("x\r\n"), "File \"f.alg\", line 1, character 2:\nError: Invalid character \r");
   EXPECT_EQ(problem_text("\n_x"), "File \"f.alg\", line 2, character 1:\nError: Invalid character _");
+  // The character is in the message as it stands, a NUL byte too, whichever way the token is read.
+  const std::string nul("a\0b", 3);
+  EXPECT_EQ(problem_text(nul), std::string("File \"f.alg\", line 1, character 2:\nError: Invalid character ") + '\0');
+  lexer lex(nul, "f.alg");
+  token_view v;
+  lex.next(v);
+  try {
+    lex.next(v);
+    ADD_FAILURE() << "a NUL byte was read as a token";
+  } catch (const loc::Problem& p) {
+    EXPECT_EQ(p.message(), std::string("Invalid character ") + '\0');
+  }
   EXPECT_EQ(problem_text("ok \"abc"), "File \"f.alg\", line 1, character 7:\nError: String not terminated.");
   EXPECT_EQ(problem_text("<{\nabc"), "File \"f.alg\", line 2, character 3:\nError: Code not terminated.");
   EXPECT_THROW((void)all("99999999999999999999"), Failure);

@@ -39,7 +39,7 @@ TEST(RoundTrip, GoldenCasesOfTheDefaultAction) {
     const fs::path dir = entry.path();
     if (!fs::exists(dir / "cmd") || !fs::exists(dir / "expected_stdout")) continue;
     // Negations are written by the converter but the algorithm language has no unary minus.
-    if (dir.filename() == "algo_expressions") continue;
+    if (dir.filename() == "algo_expressions" || dir.filename() == "algo_negated_sums") continue;
     if (misc::string_of_file((dir / "expected_rc").string()) != "0\n") continue;
     // Only runs of the default action: include directories, --algo and the file.
     std::vector<std::string> dirs;
