@@ -119,9 +119,9 @@ repetition_decl repetition_of(const alt::Sequence& s) {
   return out;
 }
 
-// The definition of a name, loading its module when needed.
-std::pair<def_id, algorithm> find_def(const context& ctx, algorithm a, const base_types::qname& name) {
-  return load_lookup_def(std::move(a), ctx.dirs, ctx.load, name);
+// The definition of a name, loading its module into `a` when needed.
+def_id find_def(const context& ctx, algorithm& a, const base_types::qname& name) {
+  return load_lookup_def_into(a, ctx.dirs, ctx.load, name);
 }
 
 // A definition named by an action: a plain name, never loaded.
@@ -204,8 +204,8 @@ algorithm add_ref_in(const context& ctx, const std::optional<cond>& condition, c
                    [&](const alt::attribute& x) { attrs.push_back(x); },
                },
                o);
-  auto [instantiated, b] = find_def(ctx, std::move(a), r.def_name);
-  return algo_ops::add_ref(std::move(b), d, std::nullopt, r.args, rep, period, condition, instantiated, abstract,
+  const def_id instantiated = find_def(ctx, a, r.def_name);
+  return algo_ops::add_ref(std::move(a), d, std::nullopt, r.args, rep, period, condition, instantiated, abstract,
                            ctx.attrs->of(attrs), r.ref_name)
       .second;
 }
@@ -403,9 +403,9 @@ algorithm do_action_in(const context& ctx, algorithm a, const action& act) {
           },
           [&](const Add_ref& x) {
             const def_id container = plain_def(a, x.container);
-            auto [instantiated, b] = find_def(ctx, std::move(a), x.def_name);
-            const std::optional<cond> c = turn_cond(b, container, x.condition);
-            return algo_ops::add_ref(std::move(b), container, x.ref.comment, x.ref.args, std::nullopt, x.ref.period, c,
+            const def_id instantiated = find_def(ctx, a, x.def_name);
+            const std::optional<cond> c = turn_cond(a, container, x.condition);
+            return algo_ops::add_ref(std::move(a), container, x.ref.comment, x.ref.args, std::nullopt, x.ref.period, c,
                                      instantiated, x.ref.abstract, std::nullopt, x.ref.name)
                 .second;
           },

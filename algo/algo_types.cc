@@ -984,6 +984,19 @@ namespace {
 }
 }  // namespace
 
+def_id load_lookup_def_into(algorithm& a, const std::vector<std::string>& dirs, const module_loader& loader,
+                            const qname& name) {
+  try {
+    return lookup_def(a, name);
+  } catch (const env::Unbound_name&) {
+  } catch (const env::Unbound_module&) {
+  }
+  // The slow way, for its failures and module reading.
+  auto [d, loaded] = load_lookup_def(std::move(a), dirs, loader, name);
+  a = std::move(loaded);
+  return d;
+}
+
 std::pair<def_id, algorithm> load_lookup_def(algorithm&& a, const std::vector<std::string>& dirs,
                                              const module_loader& loader, const qname& name) {
   // A name of the algorithm or of a module already read needs no copy; `a` is left alone on failure.

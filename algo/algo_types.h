@@ -1138,6 +1138,10 @@ using module_loader =
 [[nodiscard]] std::pair<def_id, algorithm> load_lookup_def(algorithm&& a, const std::vector<std::string>& dirs,
                                                            const module_loader& loader,
                                                            const base_types::qname& name);
+/// The same in place: a name already bound is found without handing the algorithm over and back, and a
+/// module read is added to `a`, which stays as it was on failure.
+[[nodiscard]] def_id load_lookup_def_into(algorithm& a, const std::vector<std::string>& dirs,
+                                          const module_loader& loader, const base_types::qname& name);
 
 /// The definition that reference r, of node key `node`, instantiates: def_at(k) tells the definition at
 /// node k, if any.

@@ -192,9 +192,8 @@ action translate_ref(const std::vector<std::string>& incl, const std::string& de
     // Only a module-qualified name can need a module read: a plain one is not given a loader to build.
     static const algo_types::module_loader no_loader;
     const bool qualified = std::holds_alternative<base_types::qualified_name>(name);
-    auto [instantiated, loaded] =
-        algo_types::load_lookup_def(std::move(a), incl, qualified ? algo_lang::module_loader() : no_loader, name);
-    a = std::move(loaded);
+    const algo_types::def_id instantiated =
+        algo_types::load_lookup_def_into(a, incl, qualified ? algo_lang::module_loader() : no_loader, name);
     std::optional<algo_types::cond> c;
     if (condition) {
       const auto p = condition_port(a, container, condition->first);

@@ -467,6 +467,21 @@ TEST_F(Modules, LoadsAModuleOnceAndQualifiesItsDefinitions) {
   auto [same_f, e] = at::load_lookup_def(std::move(d), dirs, loader, simple_name{"f"});
   EXPECT_EQ(same_f, own_f);
   EXPECT_EQ(at::lookup_def(e, qualified_name{"Lib", "f"}), moved_f);
+  // In place: the same failures with the algorithm untouched, a module read into it once.
+  at::algorithm in_place = a;
+  EXPECT_EQ(failure_text([&] { (void)at::load_lookup_def_into(in_place, dirs, loader, simple_name{"g"}); }),
+            "Definition g not found.");
+  EXPECT_EQ(failure_text([&] {
+              (void)at::load_lookup_def_into(in_place, dirs, loader, qualified_name{"Other", "g"});
+            }),
+            "Algorithm module Other not found.");
+  EXPECT_EQ(at::load_lookup_def_into(in_place, dirs, loader, simple_name{"f"}), own_f);
+  EXPECT_EQ(in_place.defs.card(), a.defs.card());
+  const std::size_t reads = loaded.size();
+  const at::def_id lib_f = at::load_lookup_def_into(in_place, dirs, loader, qualified_name{"Lib", "f"});
+  EXPECT_EQ(at::load_lookup_def_into(in_place, dirs, loader, qualified_name{"Lib", "f"}), lib_f);
+  EXPECT_EQ(loaded.size(), reads + 1);
+  EXPECT_EQ(at::get_def(in_place, lib_f).def_name, base_types::qname(qualified_name{"Lib", "f"}));
   // Definitions of a module are never modified.
   EXPECT_EQ(problem_text([&] { (void)at::modify_def(c, std::nullopt, std::vector<std::string>{"p"}, f); }),
             "Def Lib.f: A definition belonging to a module cannot be modified.");
