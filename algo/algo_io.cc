@@ -70,12 +70,12 @@ class records {
     // than grown by doubling to up to twice that.
     ports_.resize(a.ports.card() + 1, nullptr);
     refs_.resize(a.refs.card() + 1, nullptr);
-    elts_.resize(a.elts.card() + 1, no_elt());
+    elts_.resize(a.elts.card() + 1, 0);
     a.ports.iter([&](port_id i, const port& x) { put(ports_, i.value, &x); });
     a.refs.iter([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
     ref_nodes_.resize(refs_.size());
     a.elts.iter([&](elt_id i, const graph_elt& x) {
-      put(elts_, i.value, x);
+      put(elts_, i.value, algo_types::detail::pack_elt(x));
       if (const auto* r = std::get_if<Ref>(&x)) put(ref_nodes_, r->id.value, i);
     });
     ref_defs_.resize(ref_nodes_.size());
@@ -83,11 +83,11 @@ class records {
   [[nodiscard]] const algorithm& model() const { return a_; }
   [[nodiscard]] const port& get(port_id i) const { return read(ports_, i); }
   [[nodiscard]] const reference& get(ref_id i) const { return read(refs_, i); }
-  [[nodiscard]] const graph_elt& get(elt_id i) const {
+  [[nodiscard]] graph_elt get(elt_id i) const {
     if (elts_.empty()) return lookup(i);
     const auto k = static_cast<std::size_t>(i.value);
-    if (k >= elts_.size() || elts_[k] == no_elt()) throw Not_found();
-    return elts_[k];
+    if (k >= elts_.size() || elts_[k] == 0) throw Not_found();
+    return algo_types::detail::unpack_elt(elts_[k]);
   }
   /// The definition that the reference instantiates; with the whole model's tables, found once per
   /// reference (the dependency order and the let lines both ask).
@@ -97,7 +97,8 @@ class records {
     const bool known = k < ref_nodes_.size() && ref_nodes_[k].value != 0;
     if (known && ref_defs_[k].value != 0) return ref_defs_[k];
     const auto def_at = [&](elt_id n) -> std::optional<def_id> {
-      if (const auto* d = std::get_if<Def>(&get(n))) return d->id;
+      const graph_elt e = get(n);
+      if (const auto* d = std::get_if<Def>(&e)) return d->id;
       return std::nullopt;
     };
     if (!known) return instantiated_def(a_, r, def_at);
@@ -121,15 +122,13 @@ class records {
   const port& lookup(port_id i) const { return get_port(a_, i); }
   const reference& lookup(ref_id i) const { return get_ref(a_, i); }
   const graph_elt& lookup(elt_id i) const { return a_.elts.get(i); }
-  // No element: identifiers start at 1.
-  static graph_elt no_elt() { return Port{port_id{}}; }
 
   const algorithm& a_;
   std::vector<const port*> ports_;
   std::vector<const reference*> refs_;
-  // The elements themselves, not pointers into the table: a few bytes each, and the printer reads them
-  // in node order, where the table's leaves lie scattered.
-  std::vector<graph_elt> elts_;
+  // The elements themselves, packed in a word (0 for none), not pointers into the table: the printer
+  // reads them in node order, where the table's leaves lie scattered.
+  std::vector<std::uint64_t> elts_;
   std::vector<elt_id> ref_nodes_;         // by reference identifier; 0 for none
   mutable std::vector<def_id> ref_defs_;  // found so far; 0 for not yet
 };
@@ -360,9 +359,10 @@ void body_text(const records& rs, def_id d, text_out& to) {
       if (data == nullptr) return false;
       std::optional<cond> reached;
       std::uint32_t target = ends.find(k.value);
+      const graph_elt e = target == end_table::none ? rs.get(k) : graph_elt{};
       if (target != end_table::none) {
         if (ends.ref_at(target) != end_table::none) reached = group_of(ends.ref_at(target)).condition;
-      } else if (const auto* t = std::get_if<Port>(&rs.get(k))) {
+      } else if (const auto* t = std::get_if<Port>(&e)) {
         target = ends.add_indexed(k.value, &rs.get(t->id), end_table::none);
       } else {
         return false;
@@ -412,7 +412,7 @@ void body_text(const records& rs, def_id d, text_out& to) {
     for (std::uint32_t i = g.begin; i < g.end; ++i)
       (void)a.graph.any_succ(elt_id_of_elt(a, Ref{refs[i]}), [&](elt_id k, const edge& l) {
         if (is_precedence(l))
-          if (const auto* next = std::get_if<Ref>(&rs.get(k))) {
+          if (const graph_elt e = rs.get(k); const auto* next = std::get_if<Ref>(&e)) {
             out += indent;
             out += rs.get(refs[i]).ref_name;
             out += " --> ";

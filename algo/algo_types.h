@@ -572,6 +572,26 @@ class contents {
   shared_rest rest_;
 };
 
+namespace detail {
+/// An element in one word: its identifier above two bits that hold its kind + 1, so that 0 means none.
+[[nodiscard]] inline std::uint64_t pack_elt(const graph_elt& e) {
+  const auto id = std::visit([](const auto& x) { return static_cast<std::uint64_t>(x.id.value); }, e);
+  return (id << 2) | (e.index() + 1);
+}
+/// The element of a nonzero word of pack_elt.
+[[nodiscard]] inline graph_elt unpack_elt(std::uint64_t w) {
+  const auto id = static_cast<std::int64_t>(w >> 2);
+  switch (w & 3) {
+    case 1:
+      return Port{port_id{id}};
+    case 2:
+      return Def{def_id{id}};
+    default:
+      return Ref{ref_id{id}};
+  }
+}
+}  // namespace detail
+
 /// The containers of one element with the condition of each `Contain` edge. There is one in a sound model,
 /// mostly without condition: the first element is held in place in one word and only a condition or further
 /// containers take memory of their own (one index entry per element of the model, so bytes count).
@@ -639,22 +659,8 @@ class container_list {
     std::optional<cond> first_cond;
     std::vector<entry> rest;
   };
-  // The element's identifier above two bits that hold its kind + 1, so that 0 means none.
-  static std::uint64_t pack(const graph_elt& e) {
-    const auto id = std::visit([](const auto& x) { return static_cast<std::uint64_t>(x.id.value); }, e);
-    return (id << 2) | (e.index() + 1);
-  }
-  static graph_elt unpack(std::uint64_t w) {
-    const auto id = static_cast<std::int64_t>(w >> 2);
-    switch (w & 3) {
-      case 1:
-        return Port{port_id{id}};
-      case 2:
-        return Def{def_id{id}};
-      default:
-        return Ref{ref_id{id}};
-    }
-  }
+  static std::uint64_t pack(const graph_elt& e) { return detail::pack_elt(e); }
+  static graph_elt unpack(std::uint64_t w) { return detail::unpack_elt(w); }
   // Keeps `more_` only while it holds something.
   void set_first_cond(const std::optional<cond>& c) {
     if (!c && (!more_ || more_->rest.empty())) {

@@ -124,7 +124,8 @@ slab_heap::slab* slab_heap::fresh_slab() {
     usable_ += region_bytes;
   }
   char* m = std::exchange(next_, next_ + slab_bytes);
-  prefault(m);
+  // Not in the first region: a small heap would pay for every size class's whole first slab.
+  if (m >= base_ + region_bytes) prefault(m);
   return ::new (static_cast<void*>(m)) slab{};
 }
 
