@@ -180,8 +180,9 @@ algorithm add_port_in(const context& ctx, direction dir, const alt::port_decl& p
                             ctx.attrs->of(p.port_attributes), d);
 }
 
-algorithm add_ref_in(const context& ctx, const std::optional<cond>& condition, const alt::Ref_decl& r, def_id d,
-                     algorithm a) {
+// In place: a refused reference leaves `a` as it was, but for a module it had to read.
+void add_ref_in(const context& ctx, const std::optional<cond>& condition, const alt::Ref_decl& r, def_id d,
+                algorithm& a) {
   std::optional<std::int64_t> period;
   std::optional<repetition_decl> rep;
   bool abstract = false;
@@ -205,9 +206,8 @@ algorithm add_ref_in(const context& ctx, const std::optional<cond>& condition, c
                },
                o);
   const def_id instantiated = find_def(ctx, a, r.def_name);
-  return algo_ops::add_ref(std::move(a), d, std::nullopt, r.args, rep, period, condition, instantiated, abstract,
-                           ctx.attrs->of(attrs), r.ref_name)
-      .second;
+  (void)algo_ops::add_ref_into(a, d, std::nullopt, r.args, rep, period, condition, instantiated, abstract,
+                               ctx.attrs->of(attrs), r.ref_name);
 }
 
 algorithm add_statements(const context& ctx, const std::optional<cond>& condition,
@@ -223,14 +223,15 @@ algorithm add_declaration_in(const context& ctx, const std::optional<cond>& cond
             return std::move(a);
           },
           [&](const alt::Ref_decl& r) {
-            return located(s.where, [&] { return add_ref_in(ctx, condition, r, d, std::move(a)); });
+            located(s.where, [&] { add_ref_in(ctx, condition, r, d, a); });
+            return std::move(a);
           },
           [&](const alt::Data_link& l) {
             return located(s.where, [&] {
               const port_id src = port_in(a, d, condition, l.source);
               for (const alt::port_path& dst : l.destinations) {
                 const port_id p = port_in(a, d, condition, dst);
-                a = algo_ops::add_data_edge(std::move(a), condition, src, p);
+                algo_ops::add_data_edge_into(a, condition, src, p);
               }
               return std::move(a);
             });
@@ -356,7 +357,8 @@ algorithm add_match_case(const include_dirs& dirs, port_id c, const alt::match_c
 
 algorithm add_ref(const include_dirs& dirs, const std::optional<cond>& condition, const alt::Ref_decl& r, def_id d,
                   algorithm a) {
-  return add_ref_in(fresh_context(dirs), condition, r, d, std::move(a));
+  add_ref_in(fresh_context(dirs), condition, r, d, a);
+  return a;
 }
 
 algorithm add_port(direction dir, const alt::port_decl& p, def_id d, algorithm a) {

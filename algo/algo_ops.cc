@@ -138,6 +138,15 @@ std::pair<ref_id, algorithm> add_ref(algorithm&& a, def_id container, const std:
                                      const std::optional<std::int64_t>& period, const std::optional<cond>& condition,
                                      def_id instantiated, bool abstract,
                                      const std::optional<additional::attributes>& attrs, const std::string& name) {
+  const ref_id i = add_ref_into(a, container, comment, args, rep, period, condition, instantiated, abstract, attrs, name);
+  return {i, std::move(a)};
+}
+
+ref_id add_ref_into(algorithm& a, def_id container, const std::optional<std::string>& comment,
+                    const std::optional<std::vector<expr>>& args, const std::optional<repetition_decl>& rep,
+                    const std::optional<std::int64_t>& period, const std::optional<cond>& condition,
+                    def_id instantiated, bool abstract, const std::optional<additional::attributes>& attrs,
+                    const std::string& name) {
   const graph_elt holder = Def{container};
   (void)get_def(a, container);
   (void)get_def(a, instantiated);
@@ -176,7 +185,7 @@ std::pair<ref_id, algorithm> add_ref(algorithm&& a, def_id container, const std:
     ch.rep = convert(a, Ref{i}, *rep, def_name(a, instantiated), name, Ref{i});
     modify_ref_into(a, ch, i);
   }
-  return {i, std::move(a)};
+  return i;
 }
 
 void check_can_add_data_edge(const algorithm& a, const std::optional<cond>& condition, port_id s, port_id d) {
@@ -233,9 +242,13 @@ algorithm add_data_edge(const algorithm& a, const std::optional<cond>& condition
 }
 
 algorithm add_data_edge(algorithm&& a, const std::optional<cond>& condition, port_id s, port_id d) {
+  add_data_edge_into(a, condition, s, d);
+  return std::move(a);
+}
+
+void add_data_edge_into(algorithm& a, const std::optional<cond>& condition, port_id s, port_id d) {
   check_can_add_data_edge(a, condition, s, d);
   add_edge_into(a, Port{s}, Port{d}, Data{condition});
-  return std::move(a);
 }
 
 void check_can_add_precedence_edge(const algorithm& a, ref_id first, ref_id second) {

@@ -63,6 +63,13 @@ using algo_types::ref_id;
                                                    const std::optional<cond>& condition, def_id instantiated,
                                                    bool abstract, const std::optional<additional::attributes>& attrs,
                                                    const std::string& name);
+/// The same in place, for a caller that threads one algorithm through many edits: every check comes before
+/// the first change, so a refused reference leaves `a` as it was.
+ref_id add_ref_into(algorithm& a, def_id container, const std::optional<std::string>& comment,
+                    const std::optional<std::vector<algo_types::expr>>& args,
+                    const std::optional<algo_types::repetition_decl>& rep, const std::optional<std::int64_t>& period,
+                    const std::optional<cond>& condition, def_id instantiated, bool abstract,
+                    const std::optional<additional::attributes>& attrs, const std::string& name);
 
 /// The checks of add_data_edge (cycle, type, direction, single source), changing nothing. Throws Problem.
 void check_can_add_data_edge(const algorithm& a, const std::optional<cond>& condition, port_id src, port_id dst);
@@ -71,6 +78,8 @@ void check_can_add_data_edge(const algorithm& a, const std::optional<cond>& cond
                                       port_id dst);
 [[nodiscard]] algorithm add_data_edge(algorithm&& a, const std::optional<cond>& condition, port_id src,
                                       port_id dst);
+/// The same in place; a refused edge leaves `a` as it was.
+void add_data_edge_into(algorithm& a, const std::optional<cond>& condition, port_id src, port_id dst);
 
 /// Throws Problem on `first` when `second` already precedes it (or is it).
 void check_can_add_precedence_edge(const algorithm& a, ref_id first, ref_id second);

@@ -186,7 +186,7 @@ action translate_def_port(const std::string& def, const cvn_types::cvn_port& por
 action translate_ref(const std::vector<std::string>& incl, const std::string& def,
                      const std::optional<cond_decl>& condition, const cvn_types::cvn_ref& ref) {
   // The reference is read when the action runs: the syntax tree outlives the actions.
-  return Deferred_action{[&incl, def, condition, &ref](algorithm&& a) -> algorithm {
+  return Deferred_action{[&incl, def, condition, &ref](algorithm& a) {
     const algo_types::def_id container = algo_types::lookup_def(a, base_types::simple_name{def});
     const base_types::qname name = instantiated_name(ref.cr_def);
     // Only a module-qualified name can need a module read: a plain one is not given a loader to build.
@@ -221,9 +221,8 @@ action translate_ref(const std::vector<std::string>& incl, const std::string& de
     std::vector<algo_types::expr> args;
     args.reserve(ref.cr_params.size());
     for (const auto& e : ref.cr_params) args.push_back(fix_expr_names(e));
-    return algo_ops::add_ref(std::move(a), container, std::nullopt, std::move(args), rep, ref.cr_rank, c,
-                             instantiated, ref.cr_flag, std::nullopt, fix_ref_name(ref.cr_name.str()))
-        .second;
+    (void)algo_ops::add_ref_into(a, container, std::nullopt, std::move(args), rep, ref.cr_rank, c, instantiated,
+                                 ref.cr_flag, std::nullopt, fix_ref_name(ref.cr_name.str()));
   }};
 }
 
@@ -291,39 +290,44 @@ std::vector<action> translate_defs(const std::vector<std::string>& incl, const s
 }
 
 algorithm apply_action(algorithm&& a, const action& act) {
-  return std::visit(
-      overloaded{
-          [&](const Port_action& p) -> algorithm {
-            const algo_types::def_id d = algo_types::lookup_def(a, base_types::simple_name{p.def});
-            std::optional<std::int64_t> position;
-            if (p.port.position >= 0) position = p.port.position;
-            return algo_ops::add_port(std::move(a), p.port.size, position, p.port.type, p.port.dir, p.port.name,
-                                      p.port.value, p.port.additional, d);
-          },
-          [&](const Def_action& x) -> algorithm {
-            return algo_ops::add_def(std::move(a), std::nullopt, x.def.params, x.def.kind, x.def.name).second;
-          },
-          [&](const Data_action& x) -> algorithm {
-            // The condition's port is an input port of the definition that holds both ends.
-            std::optional<algo_types::cond> c;
-            std::optional<std::optional<algo_types::cond>> under = std::optional<algo_types::cond>{};
-            if (x.condition) {
-              const algo_types::def_id d = algo_types::lookup_def(a, base_types::simple_name{def_of_end(x.source)});
-              if (const auto p = condition_port(a, d, x.condition->first)) {
-                c = algo_types::cond{*p, x.condition->second};
-                under = c;
-              } else {
-                under.reset();
-              }
-            }
-            const algo_types::port_id s = find_end(a, x.source, under);
-            const algo_types::port_id t = find_end(a, x.destination, under);
-            if (x.condition && !c) no_input_port(x.condition->first);
-            return algo_ops::add_data_edge(std::move(a), c, s, t);
-          },
-          [&](const Deferred_action& x) -> algorithm { return x.run(std::move(a)); },
-      },
-      act);
+  apply_action_into(a, act);
+  return std::move(a);
+}
+
+void apply_action_into(algorithm& a, const action& act) {
+  std::visit(overloaded{
+                 [&](const Port_action& p) {
+                   const algo_types::def_id d = algo_types::lookup_def(a, base_types::simple_name{p.def});
+                   std::optional<std::int64_t> position;
+                   if (p.port.position >= 0) position = p.port.position;
+                   a = algo_ops::add_port(std::move(a), p.port.size, position, p.port.type, p.port.dir,
+                                          p.port.name, p.port.value, p.port.additional, d);
+                 },
+                 [&](const Def_action& x) {
+                   a = algo_ops::add_def(std::move(a), std::nullopt, x.def.params, x.def.kind, x.def.name).second;
+                 },
+                 [&](const Data_action& x) {
+                   // The condition's port is an input port of the definition that holds both ends.
+                   std::optional<algo_types::cond> c;
+                   std::optional<std::optional<algo_types::cond>> under = std::optional<algo_types::cond>{};
+                   if (x.condition) {
+                     const algo_types::def_id d =
+                         algo_types::lookup_def(a, base_types::simple_name{def_of_end(x.source)});
+                     if (const auto p = condition_port(a, d, x.condition->first)) {
+                       c = algo_types::cond{*p, x.condition->second};
+                       under = c;
+                     } else {
+                       under.reset();
+                     }
+                   }
+                   const algo_types::port_id s = find_end(a, x.source, under);
+                   const algo_types::port_id t = find_end(a, x.destination, under);
+                   if (x.condition && !c) no_input_port(x.condition->first);
+                   algo_ops::add_data_edge_into(a, c, s, t);
+                 },
+                 [&](const Deferred_action& x) { x.run(a); },
+             },
+             act);
 }
 
 algo_types::algorithm translate_algo(const std::vector<std::string>& incl, const cvn_types::cvn_file& file) {
@@ -331,7 +335,7 @@ algo_types::algorithm translate_algo(const std::vector<std::string>& incl, const
   // is built: the same edits in the same order, without holding the actions of a whole file at once.
   algorithm a = algo_types::create();
   for (const auto& d : file.cvn_algos)
-    translate_def(incl, d, [&a](action&& act) { a = apply_action(std::move(a), act); });
+    translate_def(incl, d, [&a](action&& act) { apply_action_into(a, act); });
   return a;
 }
 
@@ -360,7 +364,7 @@ written_algorithms write_algorithms(const std::vector<std::string>& incl, cvn_ty
   bool whole = false;
   algorithm a = algo_types::create();
   // Each action is applied as soon as it is built, so that a list of the tree may go once its actions are.
-  const action_sink apply = [&a](action&& act) { a = apply_action(std::move(a), act); };
+  const action_sink apply = [&a](action&& act) { apply_action_into(a, act); };
   const auto release = [](auto& list) { std::decay_t<decltype(list)>().swap(list); };
   for (auto& slot : file.cvn_algos) {
     cvn_types::cvn_def d = std::move(slot);

@@ -116,9 +116,9 @@ struct Data_action {
   data_end destination;
   std::optional<cond_decl> condition;
 };
-/// Run when its turn comes, on the algorithm built so far (moved in).
+/// Run when its turn comes, on the algorithm built so far, which it changes in place.
 struct Deferred_action {
-  std::function<algo_types::algorithm(algo_types::algorithm&&)> run;
+  std::function<void(algo_types::algorithm&)> run;
 };
 /// An edit action, in the order of its cases.
 using action = std::variant<Port_action, Def_action, Data_action, Deferred_action>;
@@ -150,6 +150,8 @@ void translate_def_cond(const std::vector<std::string>& incl, const std::string&
                                     const cvn_types::cvn_dep& dep);
 /// Applies one action to the algorithm.
 [[nodiscard]] algo_types::algorithm apply_action(algo_types::algorithm&& a, const action& act);
+/// The same in place, for the translation that threads one algorithm through every action.
+void apply_action_into(algo_types::algorithm& a, const action& act);
 
 /// What the default action holds once it has written: the model and the parts of the tree it never reads.
 struct written_algorithms {

@@ -391,6 +391,18 @@ TEST_F(Model, MovedInAlgorithmsBuildTheSameAndSurviveRefusals) {
             }),
             "");
   EXPECT_EQ(algo_string::dbg_of_algo(c) + algo_string::dbg_of_deps(c), before);
+  // So does one made in place, where an accepted one changes the value itself.
+  EXPECT_NE(problem_text([&] { ops::add_data_edge_into(c, std::nullopt, tc, ra); }), "");
+  EXPECT_NE(problem_text([&] {
+              (void)ops::add_ref_into(c, top, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, g,
+                                      false, std::nullopt, "r");
+            }),
+            "");
+  EXPECT_EQ(algo_string::dbg_of_algo(c) + algo_string::dbg_of_deps(c), before);
+  const at::ref_id r3 = ops::add_ref_into(c, top, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                          std::nullopt, g, false, std::nullopt, "r3");
+  ops::add_data_edge_into(c, std::nullopt, tc, rport(c, r3, "a"));
+  EXPECT_EQ(at::retrieve_succ(c, at::Port{tc}, at::is_data), std::vector<at::graph_elt>{at::Port{rport(c, r3, "a")}});
 }
 
 TEST_F(Model, ModifyDef) {
