@@ -111,7 +111,7 @@ std::optional<graph_elt> owner_of(const indexes& idx, const graph_elt& e) {
 // Keeps a container's contents in step with one of its ports added or removed.
 void index_port(const algorithm& a, contents& x, port_id q, const std::string& name, direction dir, bool adding) {
   if (adding) {
-    x.add_port(q);
+    x.add_port(q, name);
     if (!x.more().port_names.empty()) {
       auto& names = x.own().port_names;
       names = std::move(names).add({detail::name_hash(name), q}, {});
@@ -463,7 +463,7 @@ std::optional<port_id> first_port_named(const algorithm& a, const graph_elt& c, 
   std::optional<port_id> found;
   const detail::name_index<port_id>& names = x->more().port_names;
   if (names.empty()) {
-    (void)x->for_each_port_until([&](port_id q) {
+    (void)x->for_each_port_maybe_named_until(name, [&](port_id q) {
       if (get_port(a, q).port_name == name && p(q)) found = q;
       return found.has_value();
     });

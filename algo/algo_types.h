@@ -431,8 +431,8 @@ using sorted_name_index = pmap<std::pair<std::string, Id>, unit, by_name_compare
 /// of its ports. Identifiers grow with time, so ascending identifier order is insertion order.
 ///
 /// There is one per reference of the model, and a reference holds only the handful of ports of its
-/// definition: those few ports and the port counters are held in place (32 bytes, which the element map
-/// keeps in its blocks, with no heap block of its own), and the rest, which a definition needs (its
+/// definition: those few ports (with a byte of each one's name) and the port counters are held in place (32
+/// bytes, which the element map keeps in its blocks, with no heap block of its own), and the rest, which a definition needs (its
 /// references, the name indexes, the counters of the mixing rule) and a reference only past `few_max`
 /// ports, sits behind one shared pointer, null until needed. A copy shares that part; the first change of a
 /// shared one copies it (its maps are persistent: a few words each). The port counters in place have 16
@@ -513,24 +513,34 @@ class contents {
   bool for_each_port_until(F&& f) const {
     if (spilled()) return rest_->value.ports.for_each_until([&](port_id p, const detail::unit&) { return f(p); });
     for (std::size_t k = 0; k < few_max && few_[k] != free_slot; ++k)
-      if (f(port_id{few_[k]})) return true;
+      if (f(id_of(few_[k]))) return true;
     return false;
   }
-  void add_port(port_id p) {
+  /// Visits in ascending order, until f returns true, the ports that may be named `name`: while they are held
+  /// in place, only those whose name has the same tag, else all of them; true when f did.
+  template <class F>
+  bool for_each_port_maybe_named_until(std::string_view name, F&& f) const {
+    if (spilled()) return for_each_port_until(f);
+    const std::uint32_t tag = name_tag(name);
+    for (std::size_t k = 0; k < few_max && few_[k] != free_slot; ++k)
+      if ((few_[k] & tag_mask) == tag && f(id_of(few_[k]))) return true;
+    return false;
+  }
+  void add_port(port_id p, std::string_view name) {
     if (!spilled()) {
       const std::size_t n = port_total();
       std::uint32_t* const end = few_.data() + n;
-      const bool fits = p.value >= 0 && p.value < free_slot;
-      const auto v = static_cast<std::uint32_t>(p.value);
+      const bool fits = p.value >= 0 && p.value < id_limit;
+      const auto v = static_cast<std::uint32_t>(p.value) << tag_bits;
       std::uint32_t* const at = std::lower_bound(few_.data(), end, v);
-      if (fits && at != end && *at == v) return;
+      if (fits && at != end && (*at >> tag_bits) == (v >> tag_bits)) return;
       if (fits && n < few_max) {
         std::move_backward(at, end, end + 1);
-        *at = v;
+        *at = v | name_tag(name);
         return;
       }
       rest& r = own();
-      for (std::size_t k = 0; k < n; ++k) r.ports = std::move(r.ports).add(port_id{few_[k]}, {});
+      for (std::size_t k = 0; k < n; ++k) r.ports = std::move(r.ports).add(id_of(few_[k]), {});
       few_.fill(free_slot);
     }
     rest& r = own();
@@ -543,16 +553,28 @@ class contents {
       return;
     }
     std::uint32_t* const end = few_.data() + port_total();
-    if (p.value < 0 || p.value >= free_slot) return;
-    std::uint32_t* const at = std::find(few_.data(), end, static_cast<std::uint32_t>(p.value));
+    if (p.value < 0 || p.value >= id_limit) return;
+    std::uint32_t* const at = std::find_if(few_.data(), end, [&](std::uint32_t x) { return id_of(x) == p; });
     if (at == end) return;
     std::move(at + 1, end, at);
     end[-1] = free_slot;
   }
 
  private:
-  // Identifiers from 0 to just below this one are held in place; a free slot holds it.
+  // A port held in place is its identifier above a byte of its name, which a lookup by name compares before
+  // it reads the port's record. Identifiers from 0 to just below id_limit are held in place; a free slot
+  // holds a value no port takes.
+  static constexpr unsigned tag_bits = 8;
+  static constexpr std::uint32_t tag_mask = (1U << tag_bits) - 1;
+  static constexpr std::int64_t id_limit = (std::int64_t{1} << (32 - tag_bits)) - 1;
   static constexpr std::uint32_t free_slot = UINT32_MAX;
+  static port_id id_of(std::uint32_t x) { return port_id{static_cast<std::int64_t>(x >> tag_bits)}; }
+  static std::uint32_t name_tag(std::string_view name) {
+    if (name.empty()) return 0;
+    return (static_cast<unsigned char>(name.front()) * 31U ^ static_cast<unsigned char>(name.back()) ^
+            static_cast<std::uint32_t>(name.size()) * 7U) &
+           tag_mask;
+  }
   struct rest_node {
     rest value;
     std::uint32_t refs = 1;
@@ -568,7 +590,7 @@ class contents {
   static constexpr std::uint16_t wide = UINT16_MAX;
 
   std::uint16_t ports_[2] = {0, 0};  // input and output port counts
-  std::array<std::uint32_t, few_max> few_{free_slot, free_slot, free_slot, free_slot, free_slot};  // ascending
+  std::array<std::uint32_t, few_max> few_{free_slot, free_slot, free_slot, free_slot, free_slot};  // ascending ids
   shared_rest rest_;
 };
 

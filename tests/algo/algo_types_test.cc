@@ -288,13 +288,45 @@ TEST(AlgoTypes, ContentsCopiesStayApart) {
     EXPECT_EQ(x.port_total(), out.size());
     return out;
   };
+  // Each port is named after its identifier.
+  const auto add = [](at::contents& c, std::int64_t p) { c.add_port(at::port_id{p}, "p" + std::to_string(p)); };
+  // The ports that a lookup by name would read, in order.
+  const auto maybe = [](const at::contents& c, const std::string& name) {
+    std::vector<std::int64_t> out;
+    (void)c.for_each_port_maybe_named_until(name, [&](at::port_id p) {
+      out.push_back(p.value);
+      return false;
+    });
+    return out;
+  };
   at::contents x;
-  for (std::int64_t p : {5, 3, 9, 3}) x.add_port(at::port_id{p});
+  for (std::int64_t p : {5, 3, 9, 3}) add(x, p);
   EXPECT_EQ(listed(x), (std::vector<std::int64_t>{3, 5, 9}));
+  // In place, a lookup reads only the ports whose name may match ("p3" and "p5" are told apart), and some
+  // other name always leads to the port of "p3" too: a byte cannot tell every name apart.
+  EXPECT_EQ(maybe(x, "p5"), std::vector<std::int64_t>{5});
+  EXPECT_EQ(maybe(x, "p3"), std::vector<std::int64_t>{3});
+  std::string other;
+  for (char c = '0'; c <= 'z' && other.empty(); ++c)
+    for (char d = '0'; d <= 'z' && other.empty(); ++d)
+      if (std::string{c, d} != "p3" && maybe(x, std::string{c, d}) == std::vector<std::int64_t>{3}) other = {c, d};
+  ASSERT_FALSE(other.empty());
+  {
+    // Such names stay apart in a model: the record decides.
+    at::algorithm m = at::create();
+    const at::def_id d = def(m, "d");
+    const at::port_id p3 = port(m, d, "p3", direction::In);
+    const at::port_id po = port(m, d, other, direction::In);
+    EXPECT_EQ(at::port_by_name(m, at::Def{d}, "p3"), p3);
+    EXPECT_EQ(at::port_by_name(m, at::Def{d}, other), po);
+  }
+  EXPECT_EQ(maybe(x, "nothing"), std::vector<std::int64_t>{});
   const at::contents few = x;
-  x.add_port(at::port_id{1});
-  x.add_port(at::port_id{7});
-  x.add_port(at::port_id{11});  // one more than the places
+  add(x, 1);
+  add(x, 7);
+  EXPECT_EQ(maybe(x, "p7"), std::vector<std::int64_t>{7});
+  add(x, 11);  // one more than the places: every port is read from then on
+  EXPECT_EQ(maybe(x, "p7"), (std::vector<std::int64_t>{1, 3, 5, 7, 9, 11}));
   x.own().cond_refs = 1;
   EXPECT_EQ(listed(x), (std::vector<std::int64_t>{1, 3, 5, 7, 9, 11}));
   EXPECT_EQ(listed(few), (std::vector<std::int64_t>{3, 5, 9}));
@@ -302,6 +334,7 @@ TEST(AlgoTypes, ContentsCopiesStayApart) {
   at::contents cut = x;
   cut.remove_port(at::port_id{5});
   cut.own().cond_refs = 2;
+  EXPECT_EQ(maybe(few, "p9"), std::vector<std::int64_t>{9});
   EXPECT_EQ(listed(cut), (std::vector<std::int64_t>{1, 3, 7, 9, 11}));
   EXPECT_EQ(listed(x), (std::vector<std::int64_t>{1, 3, 5, 7, 9, 11}));
   EXPECT_EQ(x.more().cond_refs, 1U);
@@ -310,9 +343,19 @@ TEST(AlgoTypes, ContentsCopiesStayApart) {
   // Identifiers too large for a place go out of place at once.
   const std::int64_t big = std::int64_t{1} << 40;
   at::contents wide = few;
-  wide.add_port(at::port_id{big});
-  wide.add_port(at::port_id{4});
+  add(wide, big);
+  add(wide, 4);
   EXPECT_EQ(listed(wide), (std::vector<std::int64_t>{3, 4, 5, 9, big}));
+  // The last identifier held in place, and the first that is not.
+  at::contents edge;
+  add(edge, (std::int64_t{1} << 24) - 2);
+  EXPECT_EQ(maybe(edge, "p" + std::to_string((std::int64_t{1} << 24) - 2)),
+            std::vector<std::int64_t>{(std::int64_t{1} << 24) - 2});
+  add(edge, 2);
+  EXPECT_EQ(listed(edge), (std::vector<std::int64_t>{2, (std::int64_t{1} << 24) - 2}));
+  EXPECT_EQ(maybe(edge, "p2"), std::vector<std::int64_t>{2});
+  add(edge, (std::int64_t{1} << 24) - 1);
+  EXPECT_EQ(listed(edge), (std::vector<std::int64_t>{2, (std::int64_t{1} << 24) - 2, (std::int64_t{1} << 24) - 1}));
   wide.remove_port(at::port_id{big});
   EXPECT_EQ(listed(wide), (std::vector<std::int64_t>{3, 4, 5, 9}));
   EXPECT_EQ(listed(few), (std::vector<std::int64_t>{3, 5, 9}));
