@@ -187,6 +187,13 @@ template <class D>
 /// renaming, evaluating, freeing) recurses once per level, so a deeper expression could exhaust the stack.
 inline constexpr std::uint32_t max_expr_depth = 1000;
 
+/// A run of expressions on a reader's stack: where it starts (positions fit 32 bits, as source offsets do)
+/// and how deeply its deepest expression nests.
+struct expr_run {
+  std::uint32_t start;
+  std::uint32_t depth;
+};
+
 /// The depth of an operation at `where` whose deepest operand is `operand_depth` deep (a leaf is 1 deep).
 /// Throws loc::Problem "Expression nested too deeply" at `where` past max_expr_depth.
 [[nodiscard]] std::uint32_t nested_depth(std::uint32_t operand_depth, const loc::location& where);
@@ -431,10 +438,10 @@ using sorted_name_index = pmap<std::pair<std::string, Id>, unit, by_name_compare
 /// of its ports. Identifiers grow with time, so ascending identifier order is insertion order.
 ///
 /// There is one per reference of the model, and a reference holds only the handful of ports of its
-/// definition: those few ports (with a byte of each one's name) and the port counters are held in place (32
-/// bytes, which the element map keeps in its blocks, with no heap block of its own), and the rest, which a definition needs (its
-/// references, the name indexes, the counters of the mixing rule) and a reference only past `few_max`
-/// ports, sits behind one shared pointer, null until needed. A copy shares that part; the first change of a
+/// definition: those few ports (with a byte of each one's name) and the port counters are held in place
+/// (32 bytes, which the element map keeps in its blocks, with no heap block of its own), and the rest,
+/// which a definition needs (its references, the name indexes, the counters of the mixing rule) and a
+/// reference only past `few_max` ports, sits behind one shared pointer, null until needed. A copy shares that part; the first change of a
 /// shared one copies it (its maps are persistent: a few words each). The port counters in place have 16
 /// bits; a container with more ports than that counts them in the shared part.
 ///
@@ -633,13 +640,13 @@ class container_list {
   [[nodiscard]] bool empty() const { return first_ == 0; }
   [[nodiscard]] std::size_t size() const { return first_ == 0 ? 0 : 1 + (more_ ? more_->rest.size() : 0); }
   /// The first container (the list is not empty).
-  [[nodiscard]] graph_elt front_elt() const { return unpack(first_); }
+  [[nodiscard]] graph_elt front_elt() const { return detail::unpack_elt(first_); }
   /// The condition of the first container's edge.
   [[nodiscard]] std::optional<cond> front_cond() const { return more_ ? more_->first_cond : std::nullopt; }
   [[nodiscard]] entry front() const { return {front_elt(), front_cond()}; }
   void add(const entry& e) {
     if (first_ == 0) {
-      first_ = pack(e.first);
+      first_ = detail::pack_elt(e.first);
       set_first_cond(e.second);
     } else {
       if (!more_) more_ = std::make_unique<extra>();
@@ -656,7 +663,7 @@ class container_list {
       }
       set_first_cond(std::nullopt);
       if (next) {
-        first_ = pack(next->first);
+        first_ = detail::pack_elt(next->first);
         set_first_cond(next->second);
       }
       return;
@@ -681,8 +688,6 @@ class container_list {
     std::optional<cond> first_cond;
     std::vector<entry> rest;
   };
-  static std::uint64_t pack(const graph_elt& e) { return detail::pack_elt(e); }
-  static graph_elt unpack(std::uint64_t w) { return detail::unpack_elt(w); }
   // Keeps `more_` only while it holds something.
   void set_first_cond(const std::optional<cond>& c) {
     if (!c && (!more_ || more_->rest.empty())) {

@@ -195,13 +195,6 @@ inline constexpr std::int64_t no_int = INT64_MIN;
 enum class media_kind : std::uint8_t { SAMPP, SAMMP, RAM };
 [[nodiscard]] arch_types::bus_kind bus_kind_of(media_kind k);
 
-/// A run of expressions on the builder's `exprs`: where it starts (positions fit 32 bits, as source offsets
-/// do) and how deeply its deepest expression nests.
-struct expr_run {
-  std::uint32_t start;
-  std::uint32_t depth;
-};
-
 /// The semantic value of a grammar symbol. Lists, expressions and names wait on the builder's stacks, and
 /// token texts in a text_arena: what remains is small and trivially copied, so that the parser moves its
 /// symbols as plain bytes.
@@ -211,7 +204,7 @@ union value {
   double real;           // FLOAT
   std::size_t mark;      // where a list starts in its list_stack
   std::uint32_t depth;   // how deeply an expression nests (algo_types::nested_depth)
-  expr_run run;          // an expression list
+  cvn::algo_types::expr_run run;          // an expression list
   bool flag;             // whether an optional part was written, a boolean
   std::int64_t rank;     // an optional rank, no_int when absent
   media_kind kind;
