@@ -381,6 +381,43 @@ using algo_graph = graph::Make_with_map<elt_id, edge>;
 // ---------------------------------------------------------------------------------------------------------
 // Derived indexes
 
+/// A persistent map keyed by identifiers of one kind: a trie over the integer that keeps the newest
+/// identifiers, the ones most edits touch, on one cached path.
+template <class Id, class V>
+class id_map {
+ public:
+  [[nodiscard]] const V* find(Id i) const { return trie_.find(key(i)); }
+  /// Throws Not_found.
+  [[nodiscard]] const V& get(Id i) const { return trie_.get(key(i)); }
+  [[nodiscard]] bool contains(Id i) const { return trie_.contains(key(i)); }
+  [[nodiscard]] id_map add(Id i, V v) && {
+    trie_ = std::move(trie_).add(key(i), std::move(v));
+    return std::move(*this);
+  }
+  /// f applied to the value of the key (a default value when absent).
+  template <class F>
+  [[nodiscard]] id_map update(Id i, F&& f) && {
+    trie_ = std::move(trie_).update(key(i), std::forward<F>(f));
+    return std::move(*this);
+  }
+  [[nodiscard]] id_map remove(Id i) && {
+    trie_ = std::move(trie_).remove(key(i));
+    return std::move(*this);
+  }
+  [[nodiscard]] std::size_t size() const { return trie_.size(); }
+  [[nodiscard]] bool empty() const { return trie_.empty(); }
+  /// Visits the bindings in ascending identifier order as f(id, value).
+  template <class F>
+  void for_each(F&& f) const {
+    trie_.for_each([&](std::uint64_t k, const V& v) { f(Id{static_cast<std::int64_t>(k)}, v); });
+  }
+
+ private:
+  static std::uint64_t key(Id i) { return static_cast<std::uint64_t>(i.value); }
+  radix_map<V> trie_;
+};
+
+
 namespace detail {
 struct unit {};
 
@@ -455,7 +492,7 @@ class contents {
   struct rest {
     pmap<port_id, detail::unit> ports;  // every port, once they do not fit in place
     detail::name_index<port_id> port_names;
-    pmap<ref_id, std::optional<cond>> refs;
+    id_map<ref_id, std::optional<cond>> refs;
     detail::sorted_name_index<ref_id> ref_names;
     std::uint32_t uncond_refs = 0;
     std::uint32_t cond_refs = 0;
@@ -780,36 +817,6 @@ class data_sources {
   }
 
   std::uint64_t bits_ = 0;
-};
-
-/// A persistent map keyed by identifiers of one kind: a trie over the integer that keeps the newest
-/// identifiers, the ones most edits touch, on one cached path.
-template <class Id, class V>
-class id_map {
- public:
-  [[nodiscard]] const V* find(Id i) const { return trie_.find(key(i)); }
-  /// Throws Not_found.
-  [[nodiscard]] const V& get(Id i) const { return trie_.get(key(i)); }
-  [[nodiscard]] bool contains(Id i) const { return trie_.contains(key(i)); }
-  [[nodiscard]] id_map add(Id i, V v) && {
-    trie_ = std::move(trie_).add(key(i), std::move(v));
-    return std::move(*this);
-  }
-  /// f applied to the value of the key (a default value when absent).
-  template <class F>
-  [[nodiscard]] id_map update(Id i, F&& f) && {
-    trie_ = std::move(trie_).update(key(i), std::forward<F>(f));
-    return std::move(*this);
-  }
-  [[nodiscard]] id_map remove(Id i) && {
-    trie_ = std::move(trie_).remove(key(i));
-    return std::move(*this);
-  }
-  [[nodiscard]] std::size_t size() const { return trie_.size(); }
-
- private:
-  static std::uint64_t key(Id i) { return static_cast<std::uint64_t>(i.value); }
-  radix_map<V> trie_;
 };
 
 /// A persistent map keyed by model elements: one identifier map per kind of element.
