@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
-#include <unordered_map>
+#include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "base/base_types.h"
 #include "base/lexer.h"
@@ -120,20 +122,33 @@ std::int64_t int_of_string(const std::string& text) {
   return v;
 }
 
-// Index of the keyword that the text spells in any case, or -1. Identifiers are looked up once each, so
-// the common case (not a keyword, or longer than any keyword) must stay cheap.
+// Index of the keyword that the text spells in any case, or -1. Identifiers are looked up once each, and so
+// is every name the converter fixes, so the common case must stay cheap: the length and the first letter
+// turn away almost every name that is not a keyword before anything is compared.
 int keyword_index(std::string_view text) {
   constexpr std::size_t longest = 12;
-  if (text.size() > longest || text.size() < 2) return -1;
-  char lower[longest];
-  for (std::size_t i = 0; i < text.size(); ++i) lower[i] = misc::latin1_lower(text[i]);
-  static const std::unordered_map<std::string_view, int> table = [] {
-    std::unordered_map<std::string_view, int> t;
-    for (std::size_t i = 0; i < keywords.size(); ++i) t.emplace(keywords[i], static_cast<int>(i));
-    return t;
+  const std::size_t n = text.size();
+  if (n > longest || n < 2) return -1;
+  struct table {
+    std::array<std::uint32_t, longest + 1> first_letters{};  // by length, a bit per first letter
+    std::array<std::uint8_t, keywords.size()> length{};
+  };
+  static const table t = [] {
+    table r;
+    for (std::size_t i = 0; i < keywords.size(); ++i) {
+      const std::string_view k = keywords[i];
+      r.length[i] = static_cast<std::uint8_t>(k.size());
+      r.first_letters[k.size()] |= 1U << (k[0] - 'a');
+    }
+    return r;
   }();
-  const auto it = table.find(std::string_view(lower, text.size()));
-  return it == table.end() ? -1 : it->second;
+  const char f = misc::latin1_lower(text[0]);
+  if (f < 'a' || f > 'z' || (t.first_letters[n] >> (f - 'a') & 1U) == 0) return -1;
+  char lower[longest];
+  for (std::size_t i = 0; i < n; ++i) lower[i] = misc::latin1_lower(text[i]);
+  for (std::size_t i = 0; i < keywords.size(); ++i)
+    if (t.length[i] == n && std::memcmp(keywords[i], lower, n) == 0) return static_cast<int>(i);
+  return -1;
 }
 
 }  // namespace

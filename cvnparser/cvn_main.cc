@@ -40,7 +40,10 @@ std::string fix_name(const std::string& prefix, const std::string& name) {
 }
 
 std::string fix_lower_prefix(const std::string& prefix, const std::string& name) {
-  return misc::lowercase(fix_name(prefix, name));
+  // One copy, lowered in place: every reference and port name of the file passes here.
+  std::string out = lexer::is_keyword(name) ? prefix + name : name;
+  for (char& c : out) c = misc::latin1_lower(c);
+  return out;
 }
 
 cvn_types::cvn_name fix_elt_name(const std::string& prefix, const cvn_types::cvn_name& name) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/misc.h"
 #include "base/tokens.h"
 
 namespace cvn::lexer {
@@ -47,6 +48,17 @@ TEST(CommonLexer, KeywordsInAnyCaseAndIdentifiers) {
   EXPECT_TRUE(is_keyword("architecture"));
   EXPECT_FALSE(is_keyword("delays"));
   EXPECT_FALSE(is_keyword("d"));
+  // Each keyword as its own kind, whatever its case; names that share a keyword's length and first letter
+  // are identifiers.
+  for (std::size_t i = 0; i < keywords.size(); ++i) {
+    const std::string lower = keywords[i];
+    const std::string upper = misc::uppercase(lower);
+    EXPECT_EQ(kinds(lower + " " + upper), (std::vector<k>{static_cast<k>(i), static_cast<k>(i), k::Eof})) << lower;
+    std::string near = lower;
+    near.back() = near.back() == 'z' ? 'y' : static_cast<char>(near.back() + 1);
+    EXPECT_FALSE(is_keyword(near)) << near;
+  }
+  EXPECT_FALSE(is_keyword("\xc9tat"));
 }
 
 TEST(CommonLexer, LongestMatch) {
