@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
-#include <array>
-#include <cstdint>
-#include <cstring>
+#include <vector>
 
 #include "base/base_types.h"
 #include "base/lexer.h"
@@ -122,33 +120,15 @@ std::int64_t int_of_string(const std::string& text) {
   return v;
 }
 
-// Index of the keyword that the text spells in any case, or -1. Identifiers are looked up once each, and so
-// is every name the converter fixes, so the common case must stay cheap: the length and the first letter
-// turn away almost every name that is not a keyword before anything is compared.
+// Index of the keyword that the text spells in any case, or -1.
 int keyword_index(std::string_view text) {
   constexpr std::size_t longest = 12;
   const std::size_t n = text.size();
-  if (n > longest || n < 2) return -1;
-  struct table {
-    std::array<std::uint32_t, longest + 1> first_letters{};  // by length, a bit per first letter
-    std::array<std::uint8_t, keywords.size()> length{};
-  };
-  static const table t = [] {
-    table r;
-    for (std::size_t i = 0; i < keywords.size(); ++i) {
-      const std::string_view k = keywords[i];
-      r.length[i] = static_cast<std::uint8_t>(k.size());
-      r.first_letters[k.size()] |= 1U << (k[0] - 'a');
-    }
-    return r;
-  }();
-  const char f = misc::latin1_lower(text[0]);
-  if (f < 'a' || f > 'z' || (t.first_letters[n] >> (f - 'a') & 1U) == 0) return -1;
+  if (n > longest) return -1;
+  static const misc::word_table table(std::vector<std::string_view>(keywords.begin(), keywords.end()));
   char lower[longest];
   for (std::size_t i = 0; i < n; ++i) lower[i] = misc::latin1_lower(text[i]);
-  for (std::size_t i = 0; i < keywords.size(); ++i)
-    if (t.length[i] == n && std::memcmp(keywords[i], lower, n) == 0) return static_cast<int>(i);
-  return -1;
+  return table.find(std::string_view(lower, n));
 }
 
 }  // namespace

@@ -36,6 +36,16 @@ char latin1_upper(char c) {
   return c;
 }
 
+word_table::word_table(const std::vector<std::string_view>& words) : words_(words) {
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    const std::string_view w = words_[i];
+    if (w.empty() || w.size() > longest) base_types::internal_error("word_table: word of unusable length");
+    const auto c = static_cast<unsigned char>(w[0]);
+    first_[w.size()][c >> 6] |= std::uint64_t{1} << (c & 63U);
+    of_length_[w.size()].push_back(static_cast<int>(i));
+  }
+}
+
 std::string lowercase(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = latin1_lower(c);

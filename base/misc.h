@@ -2,6 +2,7 @@
 // Small helpers shared by every module: formatted texts, ISO 8859-1 case mapping, log functions driven by
 // environment variables, list comparisons, string editing and whole-file reading.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,31 @@ T& keep_until_exit(T&& value) {
 [[nodiscard]] std::string uppercase(std::string_view s);
 /// The string with its first character upper-cased.
 [[nodiscard]] std::string capitalize(std::string_view s);
+
+/// A fixed set of words, known by their index in the list given. The lexers look up every identifier they
+/// read, and few are in the set: the length and the first byte turn away almost all of those before any
+/// text is compared.
+class word_table {
+ public:
+  static constexpr std::size_t longest = 31;
+  /// Words of 1 to `longest` bytes; the views must outlive the table.
+  explicit word_table(const std::vector<std::string_view>& words);
+  /// The index of the word in the list, or -1.
+  [[nodiscard]] int find(std::string_view w) const {
+    const std::size_t n = w.size();
+    if (n == 0 || n > longest) return -1;
+    const auto c = static_cast<unsigned char>(w[0]);
+    if ((first_[n][c >> 6] >> (c & 63U) & 1U) == 0) return -1;
+    for (const int i : of_length_[n])
+      if (words_[static_cast<std::size_t>(i)] == w) return i;
+    return -1;
+  }
+
+ private:
+  std::vector<std::string_view> words_;
+  std::array<std::array<std::uint64_t, 4>, longest + 1> first_{};  // by length, a bit per first byte
+  std::array<std::vector<int>, longest + 1> of_length_;
+};
 
 /// The decimal integer held by the environment variable, 0 when unset or not an integer.
 [[nodiscard]] int level_of_env(const char* variable);

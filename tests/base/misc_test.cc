@@ -98,5 +98,23 @@ TEST(Misc, SprintfString) {
   EXPECT_EQ(sprintf_string("%d", 5), "5");
 }
 
+TEST(Misc, WordTableFindsEachWordByItsIndexOnly) {
+  const std::string high = "\xe9t\xe9";
+  const std::string longest(word_table::longest, 'x');
+  const word_table t({"in", "int", "is", high, "data", longest, "dato"});
+  EXPECT_EQ(t.find("in"), 0);
+  EXPECT_EQ(t.find("int"), 1);
+  EXPECT_EQ(t.find("is"), 2);
+  EXPECT_EQ(t.find(high), 3);
+  EXPECT_EQ(t.find("data"), 4);
+  EXPECT_EQ(t.find(longest), 5);
+  EXPECT_EQ(t.find("dato"), 6);
+  // Same length and first byte, a prefix, a longer word, another case, nothing at all.
+  for (const std::string w : {"it", "dat", "datas", "datu", "Data", "\xe9t\xe8", "", "i"})
+    EXPECT_EQ(t.find(w), -1) << w;
+  EXPECT_EQ(t.find(longest + "x"), -1);
+  EXPECT_THROW(word_table({std::string_view()}), base_types::Internal_error);
+}
+
 }  // namespace
 }  // namespace cvn::misc
