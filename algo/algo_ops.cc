@@ -163,7 +163,7 @@ ref_id add_ref_into(algorithm& a, def_id container, const std::optional<std::str
   } else if (is_conditioned_def(a, container)) {
     raise_problem(a, holder, "Conditioned references or links exist in definition.");
   }
-  const bool taken = !refs_by_name(a, holder, name, std::make_optional(condition)).empty();
+  const bool taken = has_ref_named(a, holder, name, std::make_optional(condition));
   if (taken)
     raise_problem(a, holder,
                   sprintf_string("A reference named %s already exist in definition %s%s.", name.c_str(),

@@ -485,23 +485,45 @@ std::optional<port_id> port_by_name_dir(const algorithm& a, const graph_elt& c, 
   return first_port_named(a, c, name, [&](port_id q) { return get_port(a, q).port_dir == dir; });
 }
 
+namespace {
+// Visits, until f returns true, the references of the container named `name` (under the condition, when
+// one is given), in ascending identifier order; true when f did. A lookup that wants the first one stops
+// there, without a list.
+template <class F>
+bool refs_named_until(const algorithm& a, const graph_elt& c, const std::string& name,
+                      const std::optional<std::optional<cond>>& under, F&& f) {
+  const contents* x = contents_of(a, c);
+  if (x == nullptr) return false;
+  const contents::rest& y = x->more();
+  if (y.ref_names.empty()) {
+    bool stopped = false;
+    y.refs.for_each([&](ref_id r, const std::optional<cond>& rc) {
+      if (!stopped && (!under || *under == rc) && get_ref(a, r).ref_name == name) stopped = f(r);
+    });
+    return stopped;
+  }
+  bool stopped = false;
+  y.ref_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
+    const ref_id r = key.second;
+    if (!stopped && (!under || *under == y.refs.get(r))) stopped = f(r);
+  });
+  return stopped;
+}
+}  // namespace
+
 std::vector<ref_id> refs_by_name(const algorithm& a, const graph_elt& c, const std::string& name,
                                  const std::optional<std::optional<cond>>& under) {
   std::vector<ref_id> out;
-  const contents* x = contents_of(a, c);
-  if (x == nullptr) return out;
-  const contents::rest& y = x->more();
-  if (y.ref_names.empty()) {
-    y.refs.for_each([&](ref_id r, const std::optional<cond>& rc) {
-      if ((!under || *under == rc) && get_ref(a, r).ref_name == name) out.push_back(r);
-    });
-    return out;
-  }
-  y.ref_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
-    const ref_id r = key.second;
-    if (!under || *under == y.refs.get(r)) out.push_back(r);
+  (void)refs_named_until(a, c, name, under, [&](ref_id r) {
+    out.push_back(r);
+    return false;
   });
   return out;
+}
+
+bool has_ref_named(const algorithm& a, const graph_elt& c, const std::string& name,
+                   const std::optional<std::optional<cond>>& under) {
+  return refs_named_until(a, c, name, under, [](ref_id) { return true; });
 }
 
 std::pair<std::vector<port_id>, std::vector<ref_id>> def_elts(const algorithm& a, def_id d,
@@ -956,8 +978,10 @@ ref_id lookup_ref(const algorithm& a, const qname& def_name, const std::string& 
                   const std::optional<std::optional<cond>>& under) {
   const def_id d = lookup_def(a, def_name);
   std::optional<ref_id> found;
-  const std::vector<ref_id> named = refs_by_name(a, Def{d}, ref_name, under);
-  if (!named.empty()) found = named.front();
+  (void)refs_named_until(a, Def{d}, ref_name, under, [&](ref_id r) {
+    found = r;
+    return true;
+  });
   if (!found)
     throw Failure(sprintf_string("Reference %s not found in definition %s.", ref_name.c_str(),
                                  base_types::string_of_qname(def_name).c_str()));
@@ -966,16 +990,16 @@ ref_id lookup_ref(const algorithm& a, const qname& def_name, const std::string& 
 
 port_id lookup_port(const algorithm& a, const qname& def_name, const std::optional<std::string>& ref_name,
                     const std::string& port_name, const std::optional<std::optional<cond>>& under) {
-  const std::string dname = base_types::string_of_qname(def_name);
   if (!ref_name) {
     const def_id d = lookup_def(a, def_name);
     if (auto p = port_by_name(a, Def{d}, port_name)) return *p;
-    throw Failure(sprintf_string("Port %s not found in definition %s.", port_name.c_str(), dname.c_str()));
+    throw Failure(sprintf_string("Port %s not found in definition %s.", port_name.c_str(),
+                                 base_types::string_of_qname(def_name).c_str()));
   }
   const ref_id r = lookup_ref(a, def_name, *ref_name, under);
   if (auto p = port_by_name(a, Ref{r}, port_name)) return *p;
   throw Failure(sprintf_string("Port %s not found in reference %s of definition %s.", port_name.c_str(),
-                               ref_name->c_str(), dname.c_str()));
+                               ref_name->c_str(), base_types::string_of_qname(def_name).c_str()));
 }
 
 namespace {

@@ -1022,6 +1022,9 @@ template <class F>
 /// insertion order.
 [[nodiscard]] std::vector<ref_id> refs_by_name(const algorithm& a, const graph_elt& c, const std::string& name,
                                                const std::optional<std::optional<cond>>& under = std::nullopt);
+/// True when refs_by_name would find one.
+[[nodiscard]] bool has_ref_named(const algorithm& a, const graph_elt& c, const std::string& name,
+                                 const std::optional<std::optional<cond>>& under);
 /// The port of the container with that name and direction, or nothing.
 [[nodiscard]] std::optional<port_id> port_by_name_dir(const algorithm& a, const graph_elt& c,
                                                       const std::string& name, direction dir);
