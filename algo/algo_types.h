@@ -417,7 +417,6 @@ class id_map {
   radix_map<V> trie_;
 };
 
-
 namespace detail {
 struct unit {};
 

@@ -40,8 +40,8 @@ std::string fix_name(const std::string& prefix, const std::string& name) {
 }
 
 std::string fix_lower_prefix(const std::string& prefix, const std::string& name) {
-  // One copy, lowered in place: every reference and port name of the file passes here.
-  std::string out = lexer::is_keyword(name) ? prefix + name : name;
+  // Lowered in place, not copied again: every reference and port name of the file passes here.
+  std::string out = fix_name(prefix, name);
   for (char& c : out) c = misc::latin1_lower(c);
   return out;
 }
