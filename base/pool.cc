@@ -1,8 +1,13 @@
 #include "base/pool.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -16,6 +21,81 @@ void prefault([[maybe_unused]] void* slab_start) noexcept {
   (void)::madvise(slab_start, slab_heap::slab_bytes, MADV_POPULATE_WRITE);
 #endif
 }
+
+// Gives the pages ahead of the program heap's frontier their memory from a thread of its own, so that the
+// kernel's work for fresh pages (a tenth of a large conversion, and more where the machine backs guest
+// memory lazily) runs beside the program instead of in it. The slabs the heap takes are then mostly filled
+// already; a slab the filler has not reached yet is filled by the heap itself, as without it.
+//
+// It is built in static storage and never destroyed, and started with the thread library's own call: the
+// heap asks for it from inside an allocation, where neither operator new nor an exit-time destructor may
+// run.
+class filler {
+ public:
+  // Not beyond what the program will soon use: the pages filled ahead count in its memory.
+  static constexpr std::size_t ahead_bytes = std::size_t{1} << 20;
+
+  // The program heap's filler, started on first use; nullptr when no thread could be started.
+  static filler* get() {
+#ifndef MADV_POPULATE_WRITE
+    return nullptr;  // nothing to do ahead: pages come as they are touched
+#endif
+    alignas(filler) static unsigned char storage[sizeof(filler)];
+    static filler* const f = start(::new (static_cast<void*>(storage)) filler);
+    return f;
+  }
+  // The heap hands out memory up to `frontier` and may use up to `end`: fill from the frontier on, up to
+  // ahead_bytes past it and not beyond `end`. True when the slab ending at the frontier is filled already.
+  bool advance(char* frontier, char* end) {
+    const bool filled = done_.load(std::memory_order_acquire) >= frontier;
+    char* const want = std::min(frontier + ahead_bytes, end);
+    {
+      const std::lock_guard<std::mutex> hold(m_);
+      frontier_ = frontier;
+      if (want <= target_) return filled;
+      target_ = want;
+    }
+    wake_.notify_one();
+    return filled;
+  }
+
+ private:
+  static filler* start(filler* f) {
+    pthread_attr_t attr;
+    if (::pthread_attr_init(&attr) != 0) return nullptr;
+    (void)::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    (void)::pthread_attr_setstacksize(&attr, std::size_t{1} << 16);
+    pthread_t t;
+    const bool started = ::pthread_create(&t, &attr, &filler::main, f) == 0;
+    (void)::pthread_attr_destroy(&attr);
+    return started ? f : nullptr;
+  }
+  static void* main(void* self) {
+    static_cast<filler*>(self)->run();
+    return nullptr;
+  }
+  [[noreturn]] void run() {
+    std::unique_lock<std::mutex> hold(m_);
+    for (;;) {
+      wake_.wait(hold, [&] { return std::max(done_.load(std::memory_order_relaxed), frontier_) < target_; });
+      // Nothing behind the heap's frontier: the heap fills those slabs itself.
+      char* from = std::max(done_.load(std::memory_order_relaxed), frontier_);
+      char* const to = target_;
+      hold.unlock();
+      for (; from < to; from += slab_heap::slab_bytes) {
+        prefault(from);
+        done_.store(from + slab_heap::slab_bytes, std::memory_order_release);
+      }
+      hold.lock();
+    }
+  }
+
+  std::mutex m_;
+  std::condition_variable wake_;
+  char* frontier_ = nullptr;  // under m_
+  char* target_ = nullptr;    // under m_
+  std::atomic<char*> done_{nullptr};  // filled up to here, from the frontier the filler last started at
+};
 }  // namespace
 
 slab_heap::~slab_heap() {
@@ -125,7 +205,10 @@ slab_heap::slab* slab_heap::fresh_slab() {
   }
   char* m = std::exchange(next_, next_ + slab_bytes);
   // Not in the first region: a small heap would pay for every size class's whole first slab.
-  if (m >= base_ + region_bytes) prefault(m);
+  if (m >= base_ + region_bytes) {
+    filler* f = this == &detail::program_heap.heap ? filler::get() : nullptr;
+    if (f == nullptr || !f->advance(next_, usable_)) prefault(m);
+  }
   return ::new (static_cast<void*>(m)) slab{};
 }
 

@@ -14,6 +14,8 @@
 //
 // The slabs lie in one reserved address range, so that a block's slab is found from its address. The
 // program is single-threaded (see rc.h); blocks asked for by any other thread come from the general heap.
+// The one thread of the pool's own (pool.cc) allocates nothing: it only gives memory to pages ahead of the
+// slabs in use.
 // Under AddressSanitizer every block is a heap block, so that misuse is caught.
 #include <cstddef>
 #include <cstdint>

@@ -121,6 +121,41 @@ TEST(Pool, ProgramBlocksOfEverySize) {
   }
 }
 
+TEST(Pool, ProgramHeapGrowingWhilePagesAreFilledAheadKeepsEveryBlock) {
+  // Tens of megabytes: the program heap takes fresh slabs well past its first region, whose pages are
+  // filled beside it, while slabs empty, give their pages back and are taken again.
+  std::mt19937 rng(11);
+  std::vector<tracked> live;
+  unsigned char next_fill = 1;
+  const auto grow = [&](std::size_t bytes) {
+    for (std::size_t total = 0; total < bytes;) {
+      const std::size_t n = 16 + rng() % 500;
+      void* p = cvn::pool::allocate(n);
+      std::memset(p, next_fill, n);
+      live.push_back({p, n, next_fill});
+      next_fill = static_cast<unsigned char>(next_fill % 250 + 1);
+      total += n;
+    }
+  };
+  grow(std::size_t{24} << 20);
+  // Every other block freed: slabs of one size class empty out whole now and then.
+  std::vector<tracked> kept;
+  for (std::size_t i = 0; i < live.size(); ++i) {
+    if (i % 2 == 0 || rng() % 8 == 0) {
+      cvn::pool::deallocate(live[i].p);
+    } else {
+      kept.push_back(live[i]);
+    }
+  }
+  live = std::move(kept);
+  cvn::pool::release_free();
+  grow(std::size_t{24} << 20);
+  for (const tracked& t : live) {
+    check(t);
+    cvn::pool::deallocate(t.p);
+  }
+}
+
 TEST(Pool, OperatorNewServesFromTheSlabsOnTheOwningThreadOnly) {
   if (!cvn::pool::pooled) GTEST_SKIP() << "every block is a heap block under the sanitizers";
   const cvn::pool::slab_heap& program = cvn::pool::detail::program_heap.heap;
