@@ -1,6 +1,7 @@
 #include "base/pool.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -65,8 +66,13 @@ class filler {
     if (::pthread_attr_init(&attr) != 0) return nullptr;
     (void)::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     (void)::pthread_attr_setstacksize(&attr, std::size_t{1} << 16);
+    // Signals stay the program's: the thread starts with all of them blocked.
+    sigset_t all, before;
+    (void)::sigfillset(&all);
+    (void)::pthread_sigmask(SIG_SETMASK, &all, &before);
     pthread_t t;
     const bool started = ::pthread_create(&t, &attr, &filler::main, f) == 0;
+    (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     (void)::pthread_attr_destroy(&attr);
     return started ? f : nullptr;
   }
