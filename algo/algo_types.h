@@ -470,6 +470,53 @@ template <class Id>
 using sorted_name_index = pmap<std::pair<std::string, Id>, unit, by_name_compare<Id>>;
 }  // namespace detail
 
+/// A container's references with the condition of each, in ascending identifier order. Most containers
+/// hold a few, kept in a small balanced tree; a container with many moves them to an identifier trie, whose
+/// lookups take a few steps where the tree takes one per halving, but whose blocks would outweigh a few
+/// entries.
+class ref_conds {
+ public:
+  /// Entries past which they move to the trie.
+  static constexpr std::size_t few = 8;
+  using value = std::optional<cond>;
+
+  [[nodiscard]] std::size_t size() const { return many_.empty() ? few_.size() : many_.size(); }
+  [[nodiscard]] bool empty() const { return size() == 0; }
+  /// Throws Not_found.
+  [[nodiscard]] const value& get(ref_id r) const { return many_.empty() ? few_.get(r) : many_.get(r); }
+  [[nodiscard]] ref_conds add(ref_id r, value c) && {
+    if (!many_.empty()) {
+      many_ = std::move(many_).add(r, std::move(c));
+    } else if (few_.size() < few || few_.contains(r)) {
+      few_ = std::move(few_).add(r, std::move(c));
+    } else {
+      few_.for_each([&](ref_id q, const value& qc) { many_ = std::move(many_).add(q, qc); });
+      few_ = {};
+      many_ = std::move(many_).add(r, std::move(c));
+    }
+    return std::move(*this);
+  }
+  [[nodiscard]] ref_conds remove(ref_id r) && {
+    if (many_.empty())
+      few_ = std::move(few_).remove(r);
+    else
+      many_ = std::move(many_).remove(r);
+    return std::move(*this);
+  }
+  /// f(reference, condition) in ascending identifier order.
+  template <class F>
+  void for_each(F&& f) const {
+    if (many_.empty())
+      few_.for_each(f);
+    else
+      many_.for_each(f);
+  }
+
+ private:
+  pmap<ref_id, value> few_;  // used while many_ is empty
+  id_map<ref_id, value> many_;
+};
+
 /// What a container (a definition or a reference) holds, kept from its `Contain` edges and the data edges
 /// of its ports. Identifiers grow with time, so ascending identifier order is insertion order.
 ///
@@ -491,7 +538,7 @@ class contents {
   struct rest {
     pmap<port_id, detail::unit> ports;  // every port, once they do not fit in place
     detail::name_index<port_id> port_names;
-    id_map<ref_id, std::optional<cond>> refs;
+    ref_conds refs;
     detail::sorted_name_index<ref_id> ref_names;
     std::uint32_t uncond_refs = 0;
     std::uint32_t cond_refs = 0;

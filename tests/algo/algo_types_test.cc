@@ -281,6 +281,46 @@ TEST(AlgoTypes, ContainerListsKeepEveryContainerAndCondition) {
 
 // A container holds its first few ports in place and the rest of what it holds in a part that copies
 // share: editing one copy, before or after the ports move out of place, leaves the others as they were.
+TEST(AlgoTypes, ReferenceConditionsKeepEveryVersionAcrossTheMoveToTheTrie) {
+  using at::ref_conds;
+  using at::ref_id;
+  const auto listed = [](const ref_conds& m) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> out;  // (reference, condition value or -1)
+    m.for_each([&](ref_id r, const ref_conds::value& c) { out.emplace_back(r.value, c ? c->value : -1); });
+    return out;
+  };
+  // Identifiers past the small tree's limit, added out of order, some with a condition.
+  std::vector<ref_conds> versions{ref_conds{}};
+  std::map<std::int64_t, std::int64_t> model;
+  std::vector<std::map<std::int64_t, std::int64_t>> models{model};
+  for (std::int64_t k = 0; k < 40; ++k) {
+    const std::int64_t r = (k * 7) % 40 + 1;
+    const ref_conds::value c = r % 3 == 0 ? ref_conds::value(at::cond{at::port_id{1}, r}) : std::nullopt;
+    versions.push_back(ref_conds(versions.back()).add(ref_id{r}, c));
+    model[r] = c ? c->value : -1;
+    models.push_back(model);
+  }
+  // Back below the limit, and up again from the trie.
+  for (std::int64_t r = 1; r <= 36; ++r) {
+    versions.push_back(ref_conds(versions.back()).remove(ref_id{r}));
+    model.erase(r);
+    models.push_back(model);
+  }
+  versions.push_back(ref_conds(versions.back()).add(ref_id{2}, std::nullopt));
+  model[2] = -1;
+  models.push_back(model);
+  for (std::size_t v = 0; v < versions.size(); ++v) {
+    const std::vector<std::pair<std::int64_t, std::int64_t>> want(models[v].begin(), models[v].end());
+    ASSERT_EQ(listed(versions[v]), want) << "version " << v;
+    ASSERT_EQ(versions[v].size(), want.size());
+    for (const auto& [r, c] : want) {
+      const ref_conds::value& got = versions[v].get(ref_id{r});
+      EXPECT_EQ(got ? got->value : -1, c);
+    }
+  }
+  EXPECT_THROW((void)versions.back().get(ref_id{99}), Not_found);
+}
+
 TEST(AlgoTypes, ContentsCopiesStayApart) {
   const auto listed = [](const at::contents& x) {
     std::vector<std::int64_t> out;
