@@ -34,7 +34,8 @@ void prefault([[maybe_unused]] void* slab_start) noexcept {
 class filler {
  public:
   // Not beyond what the program will soon use: the pages filled ahead count in its memory.
-  static constexpr std::size_t ahead_bytes = std::size_t{1} << 20;
+  static constexpr std::size_t ahead_bytes = std::size_t{2} << 20;
+  static constexpr std::size_t step_bytes = ahead_bytes / 2;
 
   // The program heap's filler, started on first use; nullptr when no thread could be started.
   static filler* get() {
@@ -50,13 +51,17 @@ class filler {
   bool advance(char* frontier, char* end) {
     const bool filled = done_.load(std::memory_order_acquire) >= frontier;
     char* const want = std::min(frontier + ahead_bytes, end);
+    bool wake = false;
     {
       const std::lock_guard<std::mutex> hold(m_);
       frontier_ = frontier;
-      if (want <= target_) return filled;
-      target_ = want;
+      // The target moves by steps while the filler keeps ahead: a wake-up is a system call.
+      if (want > target_ && (!filled || target_ == nullptr || static_cast<std::size_t>(want - target_) >= step_bytes)) {
+        target_ = want;
+        wake = waiting_;
+      }
     }
-    wake_.notify_one();
+    if (wake) wake_.notify_one();
     return filled;
   }
 
@@ -83,7 +88,9 @@ class filler {
   [[noreturn]] void run() {
     std::unique_lock<std::mutex> hold(m_);
     for (;;) {
+      waiting_ = true;
       wake_.wait(hold, [&] { return std::max(done_.load(std::memory_order_relaxed), frontier_) < target_; });
+      waiting_ = false;
       // Nothing behind the heap's frontier: the heap fills those slabs itself.
       char* from = std::max(done_.load(std::memory_order_relaxed), frontier_);
       char* const to = target_;
@@ -100,6 +107,7 @@ class filler {
   std::condition_variable wake_;
   char* frontier_ = nullptr;  // under m_
   char* target_ = nullptr;    // under m_
+  bool waiting_ = false;      // under m_
   std::atomic<char*> done_{nullptr};  // filled up to here, from the frontier the filler last started at
 };
 }  // namespace
