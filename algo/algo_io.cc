@@ -71,16 +71,22 @@ class records {
     ports_.resize(a.ports.card() + 1, nullptr);
     refs_.resize(a.refs.card() + 1, nullptr);
     elts_.resize(a.elts.card() + 1, 0);
-    a.ports.iter([&](port_id i, const port& x) { put(ports_, i.value, &x); });
-    a.refs.iter([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
+    a.ports.iter_unordered([&](port_id i, const port& x) { put(ports_, i.value, &x); });
+    a.refs.iter_unordered([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
     ref_nodes_.resize(refs_.size());
-    a.elts.iter([&](elt_id i, const graph_elt& x) {
+    // The elements from their keys, the inverse map: its tries keep identifiers in order, where the element
+    // table's visit jumps across memory.
+    a.elt_keys.for_each([&](const graph_elt& x, elt_id i) {
       put(elts_, i.value, algo_types::detail::pack_elt(x));
       if (const auto* r = std::get_if<Ref>(&x)) put(ref_nodes_, r->id.value, i);
     });
     ref_defs_.resize(ref_nodes_.size());
+    end_slots_.assign(elts_.size(), UINT32_MAX);
   }
   [[nodiscard]] const algorithm& model() const { return a_; }
+  /// A position per node key, all none, that one body at a time may use (see end_table); nullptr unless the
+  /// whole model's tables were read.
+  [[nodiscard]] std::vector<std::uint32_t>* direct_ends() const { return elts_.empty() ? nullptr : &end_slots_; }
   [[nodiscard]] const port& get(port_id i) const { return read(ports_, i); }
   [[nodiscard]] const reference& get(ref_id i) const { return read(refs_, i); }
   [[nodiscard]] graph_elt get(elt_id i) const {
@@ -131,6 +137,7 @@ class records {
   std::vector<std::uint64_t> elts_;
   std::vector<elt_id> ref_nodes_;         // by reference identifier; 0 for none
   mutable std::vector<def_id> ref_defs_;  // found so far; 0 for not yet
+  mutable std::vector<std::uint32_t> end_slots_;
 };
 
 std::string string_of_options(const algorithm& a, const reference& r) {
@@ -224,11 +231,22 @@ namespace {
 class end_table {
  public:
   static constexpr std::uint32_t none = UINT32_MAX;
+  /// With `direct`, a position per node key (all none), ends are found there rather than by hashing: the
+  /// printer of a whole model lends one to each body in turn, and each gives it back as it found it. A
+  /// direct read costs one access, and ends added in node order land next to each other.
+  explicit end_table(std::vector<std::uint32_t>* direct) : direct_(direct) {}
+  end_table(const end_table&) = delete;
+  end_table& operator=(const end_table&) = delete;
+  ~end_table() {
+    if (direct_ != nullptr)
+      for (std::size_t e = unindexed_; e < keys_.size(); ++e) (*direct_)[static_cast<std::size_t>(keys_[e])] = none;
+  }
   /// Room for n ends, without growing while the first n are added.
   void reserve(std::size_t n) {
     keys_.reserve(n);
     records_.reserve(n);
     ref_at_.reserve(n);
+    if (direct_ != nullptr) return;
     std::size_t capacity = 16;
     while (capacity < 2 * n) capacity *= 2;
     slots_.assign(capacity, none);
@@ -245,12 +263,24 @@ class end_table {
   }
   /// An end found by its key, which no earlier one of these has.
   std::uint32_t add_indexed(std::int64_t k, const algo_types::port* record, std::uint32_t ref) {
+    if (direct_ != nullptr) {
+      if (k < 0) base_types::internal_error("negative node key");
+      const auto at = static_cast<std::size_t>(k);
+      if (at >= direct_->size()) direct_->resize(std::max(at + 1, 2 * direct_->size()), none);
+      const std::uint32_t e = push(k, record, ref);
+      (*direct_)[at] = e;
+      return e;
+    }
     if (slots_.empty() || 2 * (keys_.size() - unindexed_ + 1) > slots_.size()) grow();
     const std::uint32_t e = push(k, record, ref);
     place(e);
     return e;
   }
   [[nodiscard]] std::uint32_t find(std::int64_t k) const {
+    if (direct_ != nullptr) {
+      const auto at = static_cast<std::size_t>(k);
+      return k >= 0 && at < direct_->size() ? (*direct_)[at] : none;
+    }
     if (slots_.empty()) return none;
     for (std::size_t i = start(k);; i = (i + 1) & (slots_.size() - 1)) {
       if (slots_[i] == none) return none;
@@ -283,7 +313,8 @@ class end_table {
   std::vector<const algo_types::port*> records_;
   std::vector<std::uint32_t> ref_at_;
   std::vector<std::uint32_t> slots_;
-  std::size_t unindexed_ = 0;  // the ends before it are not in slots_
+  std::vector<std::uint32_t>* direct_ = nullptr;
+  std::size_t unindexed_ = 0;  // the ends before it are not in slots_ or direct_
 };
 
 void body_text(const records& rs, def_id d, text_out& to) {
@@ -330,7 +361,7 @@ void body_text(const records& rs, def_id d, text_out& to) {
   // The ports of the definition's references, read once here and keyed by graph node, so that no edge looks
   // its ends up in the model again.
   const std::vector<port_id> inputs = ports_by_order(a, Def{d}, direction::In);
-  end_table ends;
+  end_table ends(rs.direct_ends());
   // Besides, edges mostly reach the definition's outputs: room for them too.
   ends.reserve(inputs.size() + port_total + port_count(a, Def{d}, direction::Out));
   for (port_id p : inputs) (void)ends.add(elt_id_of_elt(a, Port{p}).value, &rs.get(p));

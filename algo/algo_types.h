@@ -890,6 +890,14 @@ class elt_map {
     std::visit([&](const auto& x) { of(x) = std::move(of(x)).remove(x.id); }, e);
     return std::move(*this);
   }
+  /// f(element, value) for every binding: ports, then definitions, then references, each by ascending
+  /// identifier.
+  template <class F>
+  void for_each(F&& f) const {
+    ports_.for_each([&](port_id i, const V& v) { f(graph_elt{Port{i}}, v); });
+    defs_.for_each([&](def_id i, const V& v) { f(graph_elt{Def{i}}, v); });
+    refs_.for_each([&](ref_id i, const V& v) { f(graph_elt{Ref{i}}, v); });
+  }
 
  private:
   const id_map<port_id, V>& of(const Port&) const { return ports_; }

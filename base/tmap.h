@@ -87,6 +87,20 @@ class table_ops {
   void iter(F&& f) const {
     self().visit([&](std::int64_t k, const V& v) { f(id{k}, v); });
   }
+  /// Visits every entry once, in no promised order: by ascending identifier when most identifiers handed
+  /// out are in use, else in visiting order. Identifiers are handed out as records are made, so ascending
+  /// order reads the records in the order they lie in memory, where the visiting order jumps between them:
+  /// for reading a whole table into an array.
+  template <class F>
+  void iter_unordered(F&& f) const {
+    const std::int64_t last = *self().counter_;
+    if (last / 2 > static_cast<std::int64_t>(self().card())) {
+      iter(f);
+      return;
+    }
+    for (std::int64_t k = 1; k <= last; ++k)
+      if (const V* v = self().find_value(k)) f(id{k}, *v);
+  }
   /// The first identifier, in visiting order, whose value satisfies the predicate. Throws Not_found.
   template <class P>
   [[nodiscard]] id find(P&& p) const {
@@ -125,6 +139,7 @@ class map_table : public table_ops<map_table<V, Tag>, V, Tag> {
 
  private:
   map_table() : counter_(std::make_shared<std::int64_t>(0)) {}
+  const V* find_value(std::int64_t k) const { return entries_.find(bit_reverse(static_cast<std::uint64_t>(k))); }
   void store(std::int64_t k, V value) {
     entries_ = std::move(entries_).add(bit_reverse(static_cast<std::uint64_t>(k)), std::move(value));
   }
@@ -174,6 +189,7 @@ class patricia_table : public table_ops<patricia_table<V, Tag>, V, Tag> {
 
  private:
   patricia_table() : counter_(std::make_shared<std::int64_t>(0)) {}
+  const V* find_value(std::int64_t k) const { return entries_.find(static_cast<std::uint64_t>(k)); }
   void store(std::int64_t k, V value) {
     entries_ = std::move(entries_).add(static_cast<std::uint64_t>(k), std::move(value));
   }
@@ -245,6 +261,12 @@ class array_table : public table_ops<array_table<V, Tag>, V, Tag> {
       : counter_(std::make_shared<std::int64_t>(0)), filler_(std::make_shared<const V>(filler)) {}
 
   [[nodiscard]] std::uint64_t capacity() const { return std::uint64_t{1} << (slot_bits + fan_bits * depth_); }
+
+  const V* find_value(std::int64_t k) const {
+    const leaf_chunk* l = leaf_of(k);
+    const std::uint64_t s = static_cast<std::uint64_t>(k) & slot_mask;
+    return l != nullptr && (l->used & (std::uint64_t{1} << s)) != 0 ? &l->slots[s] : nullptr;
+  }
 
   const leaf_chunk* leaf_of(std::int64_t k) const {
     if (k < 0 || static_cast<std::uint64_t>(k) >= capacity() || !root_) return nullptr;
@@ -375,6 +397,10 @@ class table {
   template <class F>
   void iter(F&& f) const {
     std::visit([&](const auto& t) { t.iter(f); }, impl_);
+  }
+  template <class F>
+  void iter_unordered(F&& f) const {
+    std::visit([&](const auto& t) { t.iter_unordered(f); }, impl_);
   }
   [[nodiscard]] table remove(id i) const& { return table(*this).remove(i); }
   [[nodiscard]] table remove(id i) && {

@@ -154,7 +154,26 @@ TYPED_TEST(TmapTest, RandomOperationsAgainstReferenceKeepEveryVersion) {
     }
     ASSERT_EQ(t.card(), expected[i].size());
     ASSERT_EQ(visit_order(t), patricia_order(ids)) << "version " << i;
+    // The unordered visit, by lookups over the identifiers handed out or by the ordered one, sees every entry
+    // once, whichever the version holds of the shared counter's range.
+    std::map<std::int64_t, int> seen;
+    t.iter_unordered([&](auto id, int v) { EXPECT_TRUE(seen.emplace(int_of(id), v).second) << int_of(id); });
+    ASSERT_EQ(seen, expected[i]) << "version " << i;
   }
+}
+
+TYPED_TEST(TmapTest, UnorderedVisitOfADenseTableGoesByIdentifier) {
+  auto t = TypeParam::create(0);
+  for (int i = 1; i <= 300; ++i) t = std::move(t).add(i).second;
+  t = std::move(t).remove(typename decltype(t)::id{7});
+  std::vector<std::int64_t> ids;
+  t.iter_unordered([&](auto id, int v) {
+    EXPECT_EQ(v, int_of(id));
+    ids.push_back(int_of(id));
+  });
+  ASSERT_EQ(ids.size(), 299U);
+  EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 7), 0);
 }
 
 // Past a few thousand identifiers the Patricia table prefetches the paths of the next ones; the hint must
