@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <queue>
 #include <set>
 #include <tuple>
 #include <unordered_map>
@@ -596,23 +597,48 @@ std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_i
 
 std::vector<def_id> sort_defs_by_dep(const algorithm& a, const std::vector<def_id>& ds,
                                      const std::function<def_id(ref_id)>& def_of) {
-  using dep_graph = graph::Make_with_map<def_id, int>;
-  dep_graph g = dep_graph::create();
-  for (def_id d : ds) {
-    const std::vector<def_id> used = used_defs(a, d, def_of);
-    if (used.empty()) {
-      g = std::move(g).add(d, d, 0);
-      g = std::move(g).rem_all(d, d);
-    }
-    for (def_id u : used) g = std::move(g).add(d, u, 0);
+  // The order of the dependency graph's nodes by predecessors (definition before the ones it uses), as the
+  // graph gives it: the greatest root first, the nodes on or behind a cycle left out; reversed. The graph
+  // lives only here, so it is built in plain arrays (positions in key order, edges in one array by source)
+  // rather than as a persistent graph that a large model pays for edge by edge.
+  std::vector<def_id> from = ds;
+  std::sort(from.begin(), from.end());
+  from.erase(std::unique(from.begin(), from.end()), from.end());
+  std::vector<std::size_t> first(from.size() + 1, 0);  // the edges of from[i] at first[i] to first[i + 1]
+  std::vector<def_id> used;  // edge ends, distinct per source
+  for (std::size_t i = 0; i < from.size(); ++i) {
+    for (def_id u : used_defs(a, from[i], def_of)) used.push_back(u);
+    first[i + 1] = used.size();
   }
-  std::vector<def_id> order = g.nodes_by_pred_order();
-  std::reverse(order.begin(), order.end());
+  std::vector<def_id> keys = from;
+  keys.insert(keys.end(), used.begin(), used.end());
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  const auto position = [&](def_id k) {
+    return static_cast<std::size_t>(std::lower_bound(keys.begin(), keys.end(), k) - keys.begin());
+  };
+  std::vector<std::size_t> source(keys.size(), SIZE_MAX);  // the index in `from` of each key, if any
+  for (std::size_t i = 0; i < from.size(); ++i) source[position(from[i])] = i;
+  std::vector<std::size_t> ends(used.size());
+  std::vector<std::size_t> in_degree(keys.size(), 0);
+  for (std::size_t e = 0; e < used.size(); ++e) ++in_degree[ends[e] = position(used[e])];
+  std::priority_queue<std::size_t> roots;
+  for (std::size_t v = 0; v < keys.size(); ++v)
+    if (in_degree[v] == 0) roots.push(v);
+  std::vector<def_id> order;
+  order.reserve(keys.size());
+  while (!roots.empty()) {
+    const std::size_t v = roots.top();
+    roots.pop();
+    order.push_back(keys[v]);
+    if (const std::size_t i = source[v]; i != SIZE_MAX)
+      for (std::size_t e = first[i]; e < first[i + 1]; ++e)
+        if (--in_degree[ends[e]] == 0) roots.push(ends[e]);
+  }
   // Only the definitions asked for: instantiated ones outside the list are not added.
-  const std::set<def_id> wanted(ds.begin(), ds.end());
   std::vector<def_id> out;
-  for (def_id d : order)
-    if (wanted.count(d) != 0) out.push_back(d);
+  for (auto it = order.rbegin(); it != order.rend(); ++it)
+    if (std::binary_search(from.begin(), from.end(), *it)) out.push_back(*it);
   return out;
 }
 

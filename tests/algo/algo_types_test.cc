@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <unistd.h>
 
 #include "algo_test_util.h"
@@ -489,6 +490,40 @@ TEST(AlgoTypes, SortDefsByDep) {
   // Definitions on a cycle of instantiations are left out.
   ref(a, d5, d1, "back");
   EXPECT_EQ(at::sort_defs_by_dep(a, all), std::vector<at::def_id>{d2});
+}
+
+// The order against the graph's own order by predecessors, reversed and cut to the definitions asked for,
+// on random instantiations (repeated ones, cycles, definitions used but not asked for).
+TEST(AlgoTypes, SortDefsByDepFollowsTheGraphsOrderOnRandomModels) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20; ++round) {
+    at::algorithm a = at::create();
+    std::vector<at::def_id> ds;
+    const int n = 5 + round * 3;
+    for (int i = 0; i < n; ++i) ds.push_back(def(a, "d" + std::to_string(i)));
+    const int refs = round % 4 == 0 ? n * 3 : n;  // the denser ones are mostly cyclic
+    for (int k = 0; k < refs; ++k) {
+      const at::def_id in = ds[rng() % ds.size()], of = ds[rng() % ds.size()];
+      // Earlier definitions use later ones, but for the dense rounds, so that most rounds stay acyclic.
+      if (in == of || (round % 4 != 0 && !(in < of))) continue;
+      ref(a, in, of, "r" + std::to_string(k));
+    }
+    std::vector<at::def_id> asked;
+    for (at::def_id d : ds)
+      if (rng() % 4 != 0) asked.push_back(d);
+    using dep_graph = graph::Make_with_map<at::def_id, int>;
+    dep_graph g = dep_graph::create();
+    for (at::def_id d : asked) {
+      g = std::move(g).add(d, d, 0);
+      g = std::move(g).rem_all(d, d);
+      for (at::def_id u : at::defs_under_def(a, d)) g = std::move(g).add(d, u, 0);
+    }
+    std::vector<at::def_id> expected;
+    const std::vector<at::def_id> order = g.nodes_by_pred_order();
+    for (auto it = order.rbegin(); it != order.rend(); ++it)
+      if (std::find(asked.begin(), asked.end(), *it) != asked.end()) expected.push_back(*it);
+    EXPECT_EQ(at::sort_defs_by_dep(a, asked), expected) << "round " << round;
+  }
 }
 
 // A module directory with lib.alg; the fake loader adds f(i -> o) and h using f, as the file would.
