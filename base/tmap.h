@@ -230,16 +230,11 @@ class array_table : public table_ops<array_table<V, Tag>, V, Tag> {
   [[nodiscard]] static array_table create(const V& filler) { return array_table(filler); }
   /// Throws Not_found.
   [[nodiscard]] const V& get(id i) const {
-    const leaf_chunk* l = leaf_of(i.value);
-    if (l == nullptr || (l->used & (std::uint64_t{1} << (static_cast<std::uint64_t>(i.value) & slot_mask))) == 0)
-      throw Not_found();
-    return l->slots[static_cast<std::uint64_t>(i.value) & slot_mask];
+    const V* v = find_value(i.value);
+    if (v == nullptr) throw Not_found();
+    return *v;
   }
-  [[nodiscard]] bool mem(id i) const {
-    const leaf_chunk* l = leaf_of(i.value);
-    return l != nullptr &&
-           (l->used & (std::uint64_t{1} << (static_cast<std::uint64_t>(i.value) & slot_mask))) != 0;
-  }
+  [[nodiscard]] bool mem(id i) const { return find_value(i.value) != nullptr; }
   [[nodiscard]] array_table remove(id i) const& {
     if (!mem(i)) return *this;
     return array_table(*this).remove(i);
