@@ -226,8 +226,9 @@ namespace {
 // The ends of a body's data edges, by position: the input ports of the definition, then every port of its
 // references and any other port an edge reaches, each with its node key, its record and the position of its
 // reference. A body has a few ports per reference, so an end is kept in 20 bytes over three arrays, edges
-// name ends by position, and the ends from the reference ports on are found by node key through open
-// addressing over positions (a slot of 4 bytes, the key read from the array).
+// name ends by position, and the ends from the reference ports on are found by node key: in an array lent
+// by the whole-model printer, else through open addressing over positions (a slot of 4 bytes, the key read
+// from the array).
 class end_table {
  public:
   static constexpr std::uint32_t none = UINT32_MAX;
