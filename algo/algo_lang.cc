@@ -14,6 +14,7 @@
 #include "base/env.h"
 #include "base/loc.h"
 #include "base/misc.h"
+#include "base/pipe.h"
 
 namespace cvn::algo_lang {
 
@@ -311,20 +312,13 @@ algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, co
     ~done_reading() { files.pop_back(); }
   } guard{*reading};
   // Each definition is built as soon as it is read and dropped once built, so that the declarations of the
-  // file are never held whole beside the model. A syntax or lexical error anywhere in the file still comes
-  // first, as when the file is read before anything is built: the first building failure waits for the
-  // end of the reading.
+  // file are never held whole beside the model; the reading runs ahead on a thread of its own. A syntax or
+  // lexical error anywhere in the file still comes first, as when the file is read before anything is
+  // built: the first building failure waits for the end of the reading.
   const context ctx{dirs, reading, loader_of(reading)};
-  std::exception_ptr failed;
-  algo_io::for_each_decl_of_file(file_name, [&](alt::def_decl&& decl) {
-    if (failed) return;
-    try {
-      a = add_def_in(ctx, std::move(a), decl);
-    } catch (...) {
-      failed = std::current_exception();
-    }
-  });
-  if (failed) std::rethrow_exception(failed);
+  pipe::run<alt::def_decl>(
+      [&file_name](const std::function<void(alt::def_decl&&)>& put) { algo_io::for_each_decl_of_file(file_name, put); },
+      [&](alt::def_decl&& decl) { a = add_def_in(ctx, std::move(a), decl); });
   return a;
 }
 

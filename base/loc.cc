@@ -1,6 +1,7 @@
 #include "base/loc.h"
 
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -9,8 +10,10 @@ namespace cvn::loc {
 namespace {
 
 // The interned names, index 0 being the empty name. The strings are held by pointer so that the views
-// handed out stay valid while the table grows.
+// handed out stay valid while the table grows. A file may be read on a thread of its own (base/pipe.h),
+// so the table is locked; names are interned once per file read and looked up for messages only.
 struct name_table {
+  std::mutex m;
   std::vector<std::unique_ptr<std::string>> names;
   std::unordered_map<std::string_view, std::uint32_t> index;
   name_table() {
@@ -29,6 +32,7 @@ name_table& table() {
 file_ref::file_ref(std::string_view name) {
   if (name.empty()) return;
   name_table& t = table();
+  const std::lock_guard<std::mutex> lock(t.m);
   if (const auto found = t.index.find(name); found != t.index.end()) {
     id_ = found->second;
     return;
@@ -38,7 +42,11 @@ file_ref::file_ref(std::string_view name) {
   t.index.emplace(*t.names.back(), id_);
 }
 
-std::string_view file_ref::name() const { return *table().names[id_]; }
+std::string_view file_ref::name() const {
+  name_table& t = table();
+  const std::lock_guard<std::mutex> lock(t.m);
+  return *t.names[id_];
+}
 
 std::string_view intern(std::string_view file_name) { return file_ref(file_name).name(); }
 

@@ -64,9 +64,11 @@ class slab_heap {
     }
     return allocate_slow(c);
   }
-  /// True when p is a block of this heap.
+  /// True when p is a block of this heap. Any thread may ask: the test reads only the reserved range,
+  /// fixed once the first slab is made, and not the frontier that the owner moves.
   [[nodiscard]] bool owns(const void* p) const {
-    return static_cast<const char*>(p) >= base_ && static_cast<const char*>(p) < next_;
+    const char* c = static_cast<const char*>(p);
+    return base_ != nullptr && c >= base_ && c < base_ + reserved_bytes;
   }
   /// Frees a block of this heap.
   void deallocate(void* p) noexcept {

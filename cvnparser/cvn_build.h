@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -215,6 +216,20 @@ static_assert(std::is_trivially_copyable_v<value> && std::is_trivially_default_c
 /// What the grammar's actions have collected so far: the finished top-level items and the lists still
 /// being parsed.
 struct builder {
+  /// When set, the algorithm definitions go here piece by piece as they are read (cvn_types::cvn_def_piece),
+  /// and `algos` stays empty: a reader on its own thread hands them over while the file is still being read.
+  std::function<void(cvn_types::cvn_def_piece&&)> pieces;
+
+  /// A definition read whole, or the head of an algorithm (ports, no bodies) when pieces are handed over.
+  void add_def(cvn_types::cvn_def&& d) {
+    if (pieces)
+      pieces(std::move(d));
+    else
+      algos.push(std::move(d));
+  }
+  /// The algorithm being read, its bodies to come; empty when its head was handed over.
+  cvn_types::cvn_def open_algorithm;
+
   // The five lists of the file, in source order.
   list_stack<cvn_types::cvn_def> algos;
   list_stack<cvn_types::cvn_arch_decl> archs;

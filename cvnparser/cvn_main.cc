@@ -17,6 +17,7 @@
 #include "base/lexer.h"
 #include "base/loc.h"
 #include "base/misc.h"
+#include "base/pipe.h"
 
 namespace cvn::cvn_main {
 namespace {
@@ -188,10 +189,34 @@ action translate_def_port(const std::string& def, const cvn_types::cvn_port& por
 
 action translate_ref(const std::vector<std::string>& incl, const std::string& def,
                      const std::optional<cond_decl>& condition, const cvn_types::cvn_ref& ref) {
-  // The reference is read when the action runs: the syntax tree outlives the actions.
-  return Deferred_action{[&incl, def, condition, &ref](algorithm& a) {
+  // Everything that does not depend on the model is made now, so that the action holds no part of the
+  // syntax tree (which may be gone, or read on another thread, when the action runs); the lookups and the
+  // edit wait for the action's turn.
+  std::optional<algo_types::repetition_decl> rep;
+  if (ref.cr_repeat) {
+    rep = std::visit(overloaded{
+                         [](const cvn_types::Parallel& par) -> algo_types::repetition_decl {
+                           return algo_types::parallel_decl{fix_expr_names(par.factor), {}};
+                         },
+                         [](const cvn_types::Sequence& seq) -> algo_types::repetition_decl {
+                           // A link written a <- b feeds the output b back to the input a.
+                           algo_types::sequence_decl out{fix_expr_names(seq.factor), {}};
+                           out.options.reserve(seq.links.size());
+                           for (const auto& l : seq.links)
+                             out.options.emplace_back(
+                                 algo_types::seq_link_decl{fix_port_name(l.right), fix_port_name(l.left)});
+                           return out;
+                         },
+                     },
+                     *ref.cr_repeat);
+  }
+  std::optional<std::vector<algo_types::expr>> args(std::in_place);
+  args->reserve(ref.cr_params.size());
+  for (const auto& e : ref.cr_params) args->push_back(fix_expr_names(e));
+  return Deferred_action{[&incl, def, condition, name = instantiated_name(ref.cr_def), args = std::move(args),
+                          rep = std::move(rep), rank = ref.cr_rank, flag = ref.cr_flag,
+                          ref_name = fix_ref_name(ref.cr_name.str())](algorithm& a) {
     const algo_types::def_id container = algo_types::lookup_def(a, base_types::simple_name{def});
-    const base_types::qname name = instantiated_name(ref.cr_def);
     // Only a module-qualified name can need a module read: a plain one is not given a loader to build.
     static const algo_types::module_loader no_loader;
     const bool qualified = std::holds_alternative<base_types::qualified_name>(name);
@@ -203,29 +228,8 @@ action translate_ref(const std::vector<std::string>& incl, const std::string& de
       if (!p) no_input_port(condition->first);
       c = algo_types::cond{*p, condition->second};
     }
-    std::optional<algo_types::repetition_decl> rep;
-    if (ref.cr_repeat) {
-      rep = std::visit(overloaded{
-                           [](const cvn_types::Parallel& par) -> algo_types::repetition_decl {
-                             return algo_types::parallel_decl{fix_expr_names(par.factor), {}};
-                           },
-                           [](const cvn_types::Sequence& seq) -> algo_types::repetition_decl {
-                             // A link written a <- b feeds the output b back to the input a.
-                             algo_types::sequence_decl out{fix_expr_names(seq.factor), {}};
-                             out.options.reserve(seq.links.size());
-                             for (const auto& l : seq.links)
-                               out.options.emplace_back(
-                                   algo_types::seq_link_decl{fix_port_name(l.right), fix_port_name(l.left)});
-                             return out;
-                           },
-                       },
-                       *ref.cr_repeat);
-    }
-    std::vector<algo_types::expr> args;
-    args.reserve(ref.cr_params.size());
-    for (const auto& e : ref.cr_params) args.push_back(fix_expr_names(e));
-    (void)algo_ops::add_ref_into(a, container, std::nullopt, std::move(args), rep, ref.cr_rank, c, instantiated,
-                                 ref.cr_flag, std::nullopt, fix_ref_name(ref.cr_name.str()));
+    (void)algo_ops::add_ref_into(a, container, std::nullopt, args, rep, rank, c, instantiated, flag, std::nullopt,
+                                 ref_name);
   }};
 }
 
@@ -241,32 +245,74 @@ action translate_edge(const std::string& def, const std::optional<cond_decl>& co
 
 namespace {
 
-// The actions of a body, then of a definition, in their order. `done` is handed each list of the tree once
-// the actions built from it have been given to `out`: the default action releases the list there.
-template <class Body, class Done>
-void body_actions(const std::vector<std::string>& incl, const std::string& def, Body& body, const action_sink& out,
-                  const Done& done) {
-  std::optional<cond_decl> condition;
-  if (body.cb_condition) condition = cond_decl{fix_port_name(body.cb_condition->variable), body.cb_condition->value};
-  for (const auto& r : body.cb_refs) out(translate_ref(incl, def, condition, r));
-  done(body.cb_refs);
-  for (const auto& d : body.cb_deps) out(translate_edge(def, condition, d));
-  done(body.cb_deps);
-}
+// Turns the algorithm definitions into actions a piece at a time, in the order of the file: a definition's
+// head (with its ports), then each body's head, references and dependences. A reader that hands the
+// definitions over while it reads (cvn_types::cvn_def_piece) and a whole tree give the same actions.
+class def_translator {
+ public:
+  def_translator(const std::vector<std::string>& incl, const action_sink& out) : incl_(incl), out_(out) {}
 
+  void head(const cvn_types::cvn_def& def) {
+    def_decl d;
+    d.name = std::get<cvn_types::Name>(fix_def_name(def.cd_name)).name.str();
+    d.kind = kind_of_cvn(def.cd_kind);
+    d.params.reserve(def.cd_params.size());
+    for (const auto& p : def.cd_params) d.params.push_back(fix_param_name(p));
+    d.description = def.cd_description;
+    def_ = d.name;
+    out_(Def_action{std::move(d)});
+    for (const auto& p : def.cd_ports) out_(translate_def_port(def_, p));
+    first_variable_.reset();
+  }
+  void body(const std::optional<cvn_types::cvn_condition>& c) {
+    condition_.reset();
+    if (!c) return;
+    condition_ = cond_decl{fix_port_name(c->variable), c->value};
+    if (!first_variable_)
+      first_variable_ = c->variable;
+    else if (*first_variable_ != c->variable)
+      two_variables_ = true;
+  }
+  void ref(const cvn_types::cvn_ref& r) { out_(translate_ref(incl_, def_, condition_, r)); }
+  void dep(const cvn_types::cvn_dep& d) { out_(translate_edge(def_, condition_, d)); }
+  void piece(const cvn_types::cvn_def_piece& p) {
+    std::visit(overloaded{
+                   [&](const cvn_types::cvn_def& d) { head(d); },
+                   [&](const cvn_types::cvn_body_head& h) { body(h.condition); },
+                   [&](const cvn_types::cvn_ref& r) { ref(r); },
+                   [&](const cvn_types::cvn_dep& d) { dep(d); },
+               },
+               p);
+  }
+
+  /// Whether the bodies of some definition were conditioned by two different variables. The printer may
+  /// then refuse the definition (one match tests one port), and must do so before anything is written.
+  [[nodiscard]] bool two_variables() const { return two_variables_; }
+
+ private:
+  const std::vector<std::string>& incl_;
+  const action_sink& out_;
+  std::string def_;                             // the definition being translated, its name fixed
+  std::optional<cond_decl> condition_;          // of the body being translated
+  std::optional<std::string> first_variable_;   // the first condition variable of the definition, as written
+  bool two_variables_ = false;
+};
+
+// The actions of a definition of a whole tree. `done` is handed each list of the tree once the actions
+// built from it have been given to `out`: the default action releases the list there.
 template <class Def, class Done>
-void def_actions(const std::vector<std::string>& incl, Def& def, const action_sink& out, const Done& done) {
-  def_decl d;
-  d.name = std::get<cvn_types::Name>(fix_def_name(def.cd_name)).name.str();
-  d.kind = kind_of_cvn(def.cd_kind);
-  d.params.reserve(def.cd_params.size());
-  for (const auto& p : def.cd_params) d.params.push_back(fix_param_name(p));
-  d.description = def.cd_description;
-  const std::string name = d.name;
-  out(Def_action{std::move(d)});
-  for (const auto& p : def.cd_ports) out(translate_def_port(name, p));
+bool def_actions(const std::vector<std::string>& incl, Def& def, const action_sink& out, const Done& done) {
+  def_translator t(incl, out);
+  t.head(def);
   done(def.cd_ports);
-  for (auto& b : def.cd_body) body_actions(incl, name, b, out, done);
+  for (auto& b : def.cd_body) {
+    t.body(b.cb_condition);
+    for (const auto& r : b.cb_refs) t.ref(r);
+    done(b.cb_refs);
+    for (const auto& d : b.cb_deps) t.dep(d);
+    done(b.cb_deps);
+  }
+  return t.two_variables();
 }
 
 constexpr auto keep_list = [](const auto&) {};
@@ -275,11 +321,14 @@ constexpr auto keep_list = [](const auto&) {};
 
 void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
                         const action_sink& out) {
-  body_actions(incl, def, body, out, keep_list);
+  std::optional<cond_decl> condition;
+  if (body.cb_condition) condition = cond_decl{fix_port_name(body.cb_condition->variable), body.cb_condition->value};
+  for (const auto& r : body.cb_refs) out(translate_ref(incl, def, condition, r));
+  for (const auto& d : body.cb_deps) out(translate_edge(def, condition, d));
 }
 
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out) {
-  def_actions(incl, def, out, keep_list);
+  (void)def_actions(incl, def, out, keep_list);
 }
 
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out) {
@@ -344,18 +393,13 @@ algo_types::algorithm translate_algo(const std::vector<std::string>& incl, const
 
 namespace {
 
-// Whether the bodies of the definition are conditioned by two different variables. The printer may then
-// refuse the definition (one match tests one port), and must do so before anything is written.
-bool conditioned_by_two_variables(const cvn_types::cvn_def& def) {
-  const std::string* first = nullptr;
-  for (const auto& b : def.cd_body) {
-    if (!b.cb_condition) continue;
-    if (first == nullptr)
-      first = &b.cb_condition->variable;
-    else if (b.cb_condition->variable != *first)
-      return true;
-  }
-  return false;
+// The text is handed over in pieces as it is printed, unless the printer may refuse a definition (`whole`):
+// a refusal must leave the output empty.
+void print_algorithms(const algorithm& a, bool whole, const std::function<void(const std::string&)>& put) {
+  if (whole)
+    put(algo_io::string_of_algo(a));
+  else
+    algo_io::print_algo(a, put);
 }
 
 }  // namespace
@@ -371,16 +415,31 @@ written_algorithms write_algorithms(const std::vector<std::string>& incl, cvn_ty
   const auto release = [](auto& list) { std::decay_t<decltype(list)>().swap(list); };
   for (auto& slot : file.cvn_algos) {
     cvn_types::cvn_def d = std::move(slot);
-    whole = whole || conditioned_by_two_variables(d);
-    def_actions(incl, d, apply, release);
+    whole = def_actions(incl, d, apply, release) || whole;
   }
-  // The text is handed over in pieces as it is printed, unless the printer may refuse a definition: a
-  // refusal must leave the output empty.
-  if (whole)
-    put(algo_io::string_of_algo(a));
-  else
-    algo_io::print_algo(a, put);
+  print_algorithms(a, whole, put);
   return {std::move(file), std::move(a)};
+}
+
+written_algorithms write_algorithms_of_file(const std::vector<std::string>& incl, const std::string& file_name,
+                                            const std::function<void(const std::string&)>& put) {
+  // The file is read, and its definitions turned into actions (which reads nothing of the model), on a
+  // thread of its own while the model grows on this one. The definitions are read a piece at a time, so
+  // that even a file that is one large definition is read beside its translation. What the reader keeps
+  // (the parts of the file the model does not need) is this thread's once it ends.
+  algorithm a = algo_types::create();
+  cvn_types::cvn_file rest;
+  bool two_variables = false;
+  pipe::run<action>(
+      [&](const std::function<void(action&&)>& hand_over) {
+        const action_sink out = [&hand_over](action&& act) { hand_over(std::move(act)); };
+        def_translator t(incl, out);
+        rest = parse_cvn_pieces(file_name, [&t](cvn_types::cvn_def_piece&& p) { t.piece(p); });
+        two_variables = t.two_variables();
+      },
+      [&a](action&& act) { apply_action_into(a, act); });
+  print_algorithms(a, two_variables, put);
+  return {std::move(rest), std::move(a)};
 }
 
 void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file) {
@@ -388,6 +447,11 @@ void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&&
   // time.
   (void)misc::keep_until_exit(
       write_algorithms(incl, std::move(file), [](const std::string& text) { std::cout << text; }));
+}
+
+void dump_algorithms_of_file(const std::vector<std::string>& incl, const std::string& file_name) {
+  (void)misc::keep_until_exit(
+      write_algorithms_of_file(incl, file_name, [](const std::string& text) { std::cout << text; }));
 }
 
 void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
@@ -498,12 +562,14 @@ namespace {
 // Only the driver writes results to standard output.
 void print(const std::string& text) { std::cout << text; }
 
-void perform(const Action& action, const std::vector<std::string>& incl, cvn_types::cvn_file&& parsed) {
-  // The default action releases the syntax tree as it goes; the others keep it to the end (freeing it
-  // costs time).
+void perform(const Action& action, const std::vector<std::string>& incl, const std::string& file_name) {
+  // The default action reads the file alongside its translation; the others read it first and keep the
+  // syntax tree to the end (freeing it costs time).
+  if (std::holds_alternative<Action_algo>(action)) return dump_algorithms_of_file(incl, file_name);
+  cvn_types::cvn_file parsed = parse_cvn(file_name);
   const auto kept = [&parsed]() -> const cvn_types::cvn_file& { return misc::keep_until_exit(std::move(parsed)); };
   std::visit(overloaded{
-                 [&](const Action_algo&) { dump_algorithms(incl, std::move(parsed)); },
+                 [&](const Action_algo&) {},
                  [&](const Action_dur&) { print(string_of_extra_durations(kept())); },
                  [&](const Action_cons&) { print(string_of_constraints(kept())); },
                  [&](const Action_arch& a) {
@@ -526,7 +592,7 @@ void main(const std::vector<std::string>& argv) {
   const auto [incl, anonymous] = options::parse(option_table(argv.empty() ? "" : argv[0], action), argv);
   if (anonymous.empty()) return;
   try {
-    perform(action, incl, parse_cvn(anonymous.front()));
+    perform(action, incl, anonymous.front());
   } catch (const algo_types::Problem& p) {
     // A refused edit ends the run as a plain failure carrying the problem's text.
     throw Failure(algo_string::string_of_problem(p));

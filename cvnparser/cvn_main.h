@@ -35,6 +35,10 @@ using Action = std::variant<Action_algo, Action_dur, Action_cons, Action_arch, A
 /// The syntax tree of an application file's text: every ".." rewritten as " .. ", then lexed and parsed with
 /// positions carrying `file_name` as given. Throws loc::Problem.
 [[nodiscard]] cvn_types::cvn_file parse_cvn_string(std::string text, std::string_view file_name);
+/// parse_cvn handing the algorithm definitions to `pieces` as they are read (cvn_types::cvn_def_piece)
+/// rather than keeping them: the file returned holds no algorithm.
+[[nodiscard]] cvn_types::cvn_file parse_cvn_pieces(const std::string& file_name,
+                                                   const std::function<void(cvn_types::cvn_def_piece&&)>& pieces);
 
 
 // Name fixing: names carried into the newer languages are lower-cased, and a name whose lower-cased form
@@ -163,8 +167,16 @@ struct written_algorithms {
 /// handed over nothing then. Returns what it held, for the caller to free or keep.
 [[nodiscard]] written_algorithms write_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file,
                                                   const std::function<void(const std::string&)>& put);
+/// The same read from the application file `file_name`, its reading (a thread of its own when the machine
+/// has a second processor) alongside the translation. Throws as parse_cvn first, wherever its error stands
+/// in the file, and only then as write_algorithms; hands over nothing then.
+[[nodiscard]] written_algorithms write_algorithms_of_file(const std::vector<std::string>& incl,
+                                                          const std::string& file_name,
+                                                          const std::function<void(const std::string&)>& put);
 /// Writes the algorithms of the file on standard output (the default action), as write_algorithms.
 void dump_algorithms(const std::vector<std::string>& incl, cvn_types::cvn_file&& file);
+/// The same for the application file `file_name`, as write_algorithms_of_file.
+void dump_algorithms_of_file(const std::vector<std::string>& incl, const std::string& file_name);
 /// Writes the algorithms on standard output, then into prefix.alg. Throws Sys_error.
 void output_algorithms(const std::vector<std::string>& incl, const cvn_types::cvn_file& file,
                        const std::string& prefix);

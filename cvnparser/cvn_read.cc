@@ -9,8 +9,10 @@ namespace cvn::cvn_main {
 
 namespace {
 
-cvn_types::cvn_file parse_all(cvn_lexer::Cvn_lexer& lexer) {
+cvn_types::cvn_file parse_all(cvn_lexer::Cvn_lexer& lexer,
+                              const std::function<void(cvn_types::cvn_def_piece&&)>& pieces = nullptr) {
   cvn_build::builder builder;
+  builder.pieces = pieces;
   cvn_parser::parser parse(lexer, builder);
   parse.parse();
   return builder.finish();
@@ -30,6 +32,12 @@ cvn_types::cvn_file parse_cvn(const std::string& file_name) {
   // The file is rewritten (".." as " .. ") and scanned as it is read: its text is never held whole.
   cvn_lexer::Cvn_lexer lexer(cvn_lexer::Cvn_lexer::from_file, file_name);
   return parse_all(lexer);
+}
+
+cvn_types::cvn_file parse_cvn_pieces(const std::string& file_name,
+                                     const std::function<void(cvn_types::cvn_def_piece&&)>& pieces) {
+  cvn_lexer::Cvn_lexer lexer(cvn_lexer::Cvn_lexer::from_file, file_name);
+  return parse_all(lexer, pieces);
 }
 
 }  // namespace cvn::cvn_main

@@ -246,6 +246,16 @@ struct cvn_def {
   std::vector<cvn_body> cd_body;  // empty except for Algorithm
 };
 
+/// The head of a body handed over piece by piece: its condition. Its references and dependences follow.
+struct cvn_body_head {
+  std::optional<cvn_condition> condition;
+};
+
+/// The algorithm definitions as a reader hands them over while it reads: each definition with its ports
+/// (its bodies left out), then, for an algorithm, each body as its head, its references and its
+/// dependences, in the order of the file.
+using cvn_def_piece = std::variant<cvn_def, cvn_body_head, cvn_ref, cvn_dep>;
+
 /// A gate of an operator type: (gate name, media type).
 struct cvn_gate {
   std::string name;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <typeinfo>
 
 #include "algo/algo_io.h"
 #include "algo/algo_string.h"
@@ -127,6 +128,77 @@ TEST(TranslateAlgo, WholeModelTextIsEachDefinitionsTextInDependencyOrder) {
     EXPECT_GT(bodies, 0U) << "some definition has data edges";
     EXPECT_EQ(algo_io::string_of_algo(a), each);
   }
+}
+
+// What the default action gives for a file: its text, or the failure it ends with.
+std::string default_action(const std::string& file, bool from_file) {
+  std::string text;
+  const auto put = [&text](const std::string& piece) { text += piece; };
+  try {
+    if (from_file)
+      (void)write_algorithms_of_file({"."}, file, put);
+    else
+      (void)write_algorithms({"."}, parse_cvn(file), put);
+  } catch (const std::exception& e) {
+    EXPECT_EQ(text, "") << "nothing is handed over before a failure";
+    return std::string("failed: ") + typeid(e).name() + ": " + e.what();
+  }
+  return text;
+}
+
+// The default action reads the file on a thread of its own and takes the definitions over a piece at a time
+// (a definition's head, then each body's head, references and dependences): the same text and the same
+// failures as translating the whole tree, a syntax error coming first wherever it stands.
+TEST(TranslateAlgo, ReadingAlongsideTheTranslationChangesNothing) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("translate_algo_stream_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::vector<std::pair<std::string, std::string>> inputs{
+      {"example", misc::string_of_file(std::string(CVN_TEST_DATA) + "/../examples/example.cvn")},
+      {"two_bodies", two_bodies},
+      // Refused by the model, by the translation, by the printer (two condition variables), by the reader
+      // after a refused edit, and by the reader after definitions that translate well.
+      {"refused", "def sensor S : ! int o ;\ndef algorithm T : ! bool b ;\n"
+                  "  conditions : ; references : S s ; dependences : data s.o -> b ;\n"},
+      {"missing", "def algorithm T : ! int o ;\n  conditions : ; references : U u ; dependences :\n"},
+      {"two_variables", "def sensor S : ! int o ;\ndef algorithm T : ? int c ; ? int d ;\n"
+                        "  conditions : c = 1 ; references : S s ; dependences :\n"
+                        "  conditions : d = 2 ; references : S t ; dependences :\n"},
+      {"refused_then_syntax", "def algorithm T : ! int o ;\n  conditions : ; references : U u ; dependences :\n"
+                              "def sensor S : ! int o ;\ndef sensor ;\n"},
+      {"syntax_late", "def sensor S : ! int o ;\ndef algorithm T : ! int o ;\n  conditions : ; references :\n"
+                      "    S s ; dependences : data s.o -> o ;\n  conditions : ; references : S t ; dependences :\n"
+                      "    data t.o -> \n"},
+      {"empty", ""}};
+  for (const std::string shape : {"defs", "chain", "fanout", "cond"})
+    inputs.emplace_back(shape, bench::generate_cvn(shape, 64 * 1024, 1500));
+  for (const auto& [name, text] : inputs) {
+    SCOPED_TRACE(name);
+    const std::string file = (dir / (name + ".cvn")).string();
+    misc::write_file(file, text);
+    const std::string whole = default_action(file, false);
+    EXPECT_EQ(default_action(file, true), whole);
+    if (name == "two_variables") {
+      EXPECT_NE(whole.find("cannot be written"), std::string::npos) << whole;
+    }
+    if (name == "refused_then_syntax" || name == "syntax_late") {
+      EXPECT_NE(whole.find("Syntax error"), std::string::npos) << whole;
+    }
+    if (name == "defs" || name == "example") {
+      EXPECT_EQ(whole.find("failed"), std::string::npos) << whole;
+    }
+  }
+  // The parts of the file that the translation does not read are kept, the definitions are not.
+  const std::string example = (dir / "example.cvn").string();
+  const written_algorithms held = write_algorithms_of_file({"."}, example, [](const std::string&) {});
+  const cvn_types::cvn_file tree = parse_cvn(example);
+  EXPECT_TRUE(held.rest.cvn_algos.empty());
+  EXPECT_EQ(held.rest.cvn_archs.size(), tree.cvn_archs.size());
+  EXPECT_EQ(held.rest.cvn_durations.size(), tree.cvn_durations.size());
+  EXPECT_EQ(held.rest.cvn_groups.size(), tree.cvn_groups.size());
+  EXPECT_EQ(held.rest.cvn_constraints.size(), tree.cvn_constraints.size());
+  EXPECT_GT(tree.cvn_archs.size() + tree.cvn_groups.size(), 0U);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
