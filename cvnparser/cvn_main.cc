@@ -251,6 +251,9 @@ namespace {
 class def_translator {
  public:
   def_translator(const std::vector<std::string>& incl, const action_sink& out) : incl_(incl), out_(out) {}
+  /// Within the definition `def` (its name fixed), whose head was translated before.
+  def_translator(const std::vector<std::string>& incl, const action_sink& out, std::string def)
+      : incl_(incl), out_(out), def_(std::move(def)) {}
 
   void head(const cvn_types::cvn_def& def) {
     def_decl d;
@@ -321,10 +324,10 @@ constexpr auto keep_list = [](const auto&) {};
 
 void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
                         const action_sink& out) {
-  std::optional<cond_decl> condition;
-  if (body.cb_condition) condition = cond_decl{fix_port_name(body.cb_condition->variable), body.cb_condition->value};
-  for (const auto& r : body.cb_refs) out(translate_ref(incl, def, condition, r));
-  for (const auto& d : body.cb_deps) out(translate_edge(def, condition, d));
+  def_translator t(incl, out, def);
+  t.body(body.cb_condition);
+  for (const auto& r : body.cb_refs) t.ref(r);
+  for (const auto& d : body.cb_deps) t.dep(d);
 }
 
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out) {
