@@ -435,9 +435,19 @@ written_algorithms write_algorithms_of_file(const std::vector<std::string>& incl
   bool two_variables = false;
   pipe::run<action>(
       [&](const std::function<void(action&&)>& hand_over) {
-        const action_sink out = [&hand_over](action&& act) { hand_over(std::move(act)); };
+        // An action may share an expression with the piece it was made of: the piece goes first, so that
+        // this thread changes no count of a node that the other thread holds.
+        std::vector<action> made;
+        const action_sink out = [&made](action&& act) { made.push_back(std::move(act)); };
         def_translator t(incl, out);
-        rest = parse_cvn_pieces(file_name, [&t](cvn_types::cvn_def_piece&& p) { t.piece(p); });
+        rest = parse_cvn_pieces(file_name, [&](cvn_types::cvn_def_piece&& p) {
+          {
+            const cvn_types::cvn_def_piece piece = std::move(p);
+            t.piece(piece);
+          }
+          for (action& act : made) hand_over(std::move(act));
+          made.clear();
+        });
         two_variables = t.two_variables();
       },
       [&a](action&& act) { apply_action_into(a, act); });
