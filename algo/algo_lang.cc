@@ -302,6 +302,10 @@ algorithm add_def_in(const context& ctx, algorithm a, const alt::def_decl& decl)
   base_types::internal_error("add_def_in");
 }
 
+// A definition's declarations weigh many times its text: few of them are handed over at a time, so that
+// those read ahead stay a small part of the model's memory.
+constexpr std::size_t decls_per_batch = 16;
+
 algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, const include_dirs& dirs,
                     const std::string& file_name, algorithm a) {
   if (std::find(reading->begin(), reading->end(), file_name) != reading->end())
@@ -318,7 +322,7 @@ algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, co
   const context ctx{dirs, reading, loader_of(reading)};
   pipe::run<alt::def_decl>(
       [&file_name](const std::function<void(alt::def_decl&&)>& put) { algo_io::for_each_decl_of_file(file_name, put); },
-      [&](alt::def_decl&& decl) { a = add_def_in(ctx, std::move(a), decl); });
+      [&](alt::def_decl&& decl) { a = add_def_in(ctx, std::move(a), decl); }, pipe::threads_help(), decls_per_batch);
   return a;
 }
 

@@ -37,7 +37,7 @@ namespace detail {
 /// With `threaded`, produce runs on a thread of its own that hands items over `batch` at a time and stays
 /// at most `depth` batches ahead; otherwise (or when no thread can be started) put calls take at once.
 template <class T, class Produce, class Take>
-void run(Produce&& produce, Take&& take, bool threaded = threads_help(), std::size_t batch = 1024,
+void run(Produce&& produce, Take&& take, bool threaded = threads_help(), std::size_t batch = 256,
          std::size_t depth = 4) {
   std::exception_ptr take_failed;
   const auto take_one = [&](T&& item) {
