@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <sys/stat.h>
 
 #include "base/base_types.h"
 
@@ -154,6 +155,10 @@ std::string string_of_file(const std::string& name) {
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (f == nullptr) throw sys_error_of_errno(name, errno);
   std::string out;
+  // Sized once for a regular file: grown by doubling, a large text would be copied several times and
+  // could end up holding up to twice its size.
+  struct stat st {};
+  if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
   char buffer[65536];
   for (;;) {
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
