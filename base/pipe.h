@@ -3,9 +3,9 @@
 //
 // Reading a file and building a model from it take turns on one processor; with a second one, the reader
 // runs ahead there and hands what it has read over in batches. What crosses over is handed over whole:
-// the reader keeps no part of it, since the program's counted nodes (rc.h) and slabs (pool.h) are not
-// shared between threads. The reader's own blocks therefore come from the general heap, and the builder
-// frees them when it is done with them.
+// the reader keeps no part of it, since the program's counted nodes (rc.h) are not shared between threads.
+// The reader's blocks come from a heap lent to it (pool.h); the builder frees them when it is done with
+// them, and the reader takes them back for what it reads next.
 //
 // Errors keep the order of a reading made before any building: the reader's error comes first, wherever
 // it stands in the file; a building error counts only when the whole file was read without one.
@@ -18,6 +18,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "base/pool.h"
 
 namespace cvn::pipe {
 
@@ -75,7 +77,9 @@ void run(Produce&& produce, Take&& take, bool threaded = threads_help(), std::si
   // Thrown through produce once nothing will take its items.
   struct stop {};
 
+  const pool::lease lease;
   const auto reader = [&] {
+    const pool::serve_from serving(lease);
     std::vector<T> next;
     next.reserve(batch);
     const auto hand_over = [&] {

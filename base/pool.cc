@@ -17,9 +17,9 @@ namespace cvn::pool {
 namespace {
 // A slab without memory behind it is about to be filled: its pages in one call cost less than a fault
 // each. A kernel without the call leaves the faults to come, as before.
-void prefault([[maybe_unused]] void* slab_start) noexcept {
+void prefault([[maybe_unused]] void* start, [[maybe_unused]] std::size_t bytes = slab_heap::slab_bytes) noexcept {
 #ifdef MADV_POPULATE_WRITE
-  (void)::madvise(slab_start, slab_heap::slab_bytes, MADV_POPULATE_WRITE);
+  (void)::madvise(start, bytes, MADV_POPULATE_WRITE);
 #endif
 }
 
@@ -118,6 +118,18 @@ slab_heap::~slab_heap() {
 }
 
 void* slab_heap::allocate_slow(std::size_t c) {
+  // Blocks freed by other threads first: they may be of this size.
+  if (remote_.load(std::memory_order_relaxed) != nullptr) {
+    take_back();
+    if (slab* s = current_[c]; s != nullptr && s->free != nullptr) return allocate(c * grain);
+  }
+  // The current slab's next pages, when it gets them a step at a time.
+  if (slab* s = current_[c]; s != nullptr && s->limit < end_of(s)) {
+    char* const from = s->limit;
+    s->limit = std::min(from + page_step, end_of(s));
+    prefault(from, static_cast<std::size_t>(s->limit - from));
+    return allocate(c * grain);
+  }
   // The current slab is full: a free into it lists it again. Next come a partly used slab of this size,
   // then an empty one.
   if (slab* s = current_[c]) s->st = state::full;
@@ -184,31 +196,62 @@ slab_heap::slab* slab_heap::take_empty() {
     unlink(resident_, s);
     --resident_count_;
     *s = slab{};
+    s->limit = end_of(s);  // pages kept; any never touched come as they are
     return s;
   }
   if (cold_count_ != 0) {
-    char* m = base_ + std::size_t{cold_[--cold_count_]} * slab_bytes;
-    prefault(m);
-    return ::new (static_cast<void*>(m)) slab{};
+    return made(base_ + std::size_t{cold_[--cold_count_]} * slab_bytes, false);
   }
   return fresh_slab();
 }
 
+slab_heap::slab* slab_heap::made(char* m, bool filled) {
+  if (filled || m < base_ + region_bytes) {
+    // Filled, or in the first region, whose pages come as they are touched: a small heap would otherwise pay
+    // for every size class's first pages.
+    slab* s = ::new (static_cast<void*>(m)) slab{};
+    s->limit = end_of(s);
+    return s;
+  }
+  if (m < base_ + stepped_bytes) {
+    prefault(m, page_step);
+    slab* s = ::new (static_cast<void*>(m)) slab{};
+    s->limit = m + page_step;
+    return s;
+  }
+  prefault(m);
+  slab* s = ::new (static_cast<void*>(m)) slab{};
+  s->limit = end_of(s);
+  return s;
+}
+
+void slab_heap::take_back() noexcept {
+  void* p = remote_.exchange(nullptr, std::memory_order_acquire);
+  while (p != nullptr) {
+    void* next = *static_cast<void**>(p);
+    deallocate(p);
+    p = next;
+  }
+}
+
+bool slab_heap::reserve() {
+  if (base_ != nullptr) return true;
+  if (failed_) return false;
+  // Reserved without memory behind it; a slab more, so that the range can start on a slab boundary.
+  void* m = ::mmap(nullptr, reserved_bytes + slab_bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (m == MAP_FAILED) {
+    failed_ = true;
+    return false;
+  }
+  base_ = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(m) + slab_bytes - 1) &
+                                  ~(std::uintptr_t{slab_bytes} - 1));
+  next_ = usable_ = base_;
+  return true;
+}
+
 slab_heap::slab* slab_heap::fresh_slab() {
   if (next_ == usable_) {
-    if (failed_) return nullptr;
-    if (base_ == nullptr) {
-      // Reserved without memory behind it; a slab more, so that the range can start on a slab boundary.
-      void* m = ::mmap(nullptr, reserved_bytes + slab_bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                       -1, 0);
-      if (m == MAP_FAILED) {
-        failed_ = true;
-        return nullptr;
-      }
-      base_ = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(m) + slab_bytes - 1) &
-                                      ~(std::uintptr_t{slab_bytes} - 1));
-      next_ = usable_ = base_;
-    }
+    if (!reserve()) return nullptr;
     if (usable_ == base_ + reserved_bytes) return nullptr;
     const std::size_t slabs = (usable_ - base_ + region_bytes) / slab_bytes;
     auto* room = static_cast<std::uint32_t*>(std::realloc(cold_, slabs * sizeof(std::uint32_t)));
@@ -218,12 +261,11 @@ slab_heap::slab* slab_heap::fresh_slab() {
     usable_ += region_bytes;
   }
   char* m = std::exchange(next_, next_ + slab_bytes);
-  // Not in the first region: a small heap would pay for every size class's whole first slab.
-  if (m >= base_ + region_bytes) {
-    filler* f = this == &detail::program_heap.heap ? filler::get() : nullptr;
-    if (f == nullptr || !f->advance(next_, usable_)) prefault(m);
-  }
-  return ::new (static_cast<void*>(m)) slab{};
+  // Past the stepped slabs, the filler runs ahead of the frontier.
+  bool filled = false;
+  if (m >= base_ + stepped_bytes)
+    if (filler* f = this == &detail::program_heap.heap ? filler::get() : nullptr) filled = f->advance(next_, usable_);
+  return made(m, filled);
 }
 
 void slab_heap::push(slab*& list, slab* s) noexcept {
@@ -241,6 +283,29 @@ void slab_heap::unlink(slab*& list, slab* s) noexcept {
   if (s->next != nullptr) s->next->prev = s->prev;
   s->prev = s->next = nullptr;
 }
+
+lease::lease() {
+  if constexpr (!pooled) return;
+  if (detail::reader_heap_lent.exchange(true, std::memory_order_acquire)) return;
+  // Reserved here, before the reading thread starts, so that every thread reads one fixed range in `owns`.
+  if (!detail::reader_heap.heap.reserve()) {
+    detail::reader_heap_lent.store(false, std::memory_order_release);
+    return;
+  }
+  heap_ = &detail::reader_heap.heap;
+}
+
+lease::~lease() {
+  if (heap_ != nullptr) detail::reader_heap_lent.store(false, std::memory_order_release);
+}
+
+serve_from::serve_from(const lease& l) noexcept {
+  detail::thread_heap = l.heap();
+  // What was freed since the last reader, first.
+  if (detail::thread_heap != nullptr) detail::thread_heap->take_back();
+}
+
+serve_from::~serve_from() { detail::thread_heap = nullptr; }
 
 void* detail::heap_allocate(std::size_t n) {
   for (;;) {

@@ -13,10 +13,14 @@
 // the model, as it would within one heap.
 //
 // The slabs lie in one reserved address range, so that a block's slab is found from its address. The
-// program is single-threaded (see rc.h); blocks asked for by any other thread come from the general heap.
-// The one thread of the pool's own (pool.cc) allocates nothing: it only gives memory to pages ahead of the
-// slabs in use.
+// program's heap serves its main thread (see rc.h). A second heap is lent to the thread that reads a file
+// beside the main thread (base/pipe.h): what it reads is mostly handed over and freed by the main thread,
+// which puts such blocks in a list that the reader takes back when it runs short, where the general heap
+// would take a lock per block and leave the reader's memory scattered. Blocks asked for by any other thread
+// come from the general heap. The one thread of the pool's own (pool.cc) allocates nothing: it only gives
+// memory to pages ahead of the slabs in use.
 // Under AddressSanitizer every block is a heap block, so that misuse is caught.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -34,6 +38,11 @@ class slab_heap {
   static constexpr std::size_t region_bytes = std::size_t{1} << 22;     // made usable at once
   static constexpr std::size_t reserved_bytes = std::size_t{1} << 36;   // the address range of all slabs
   static constexpr std::size_t reserve_slabs = 16;                      // empty slabs that keep their pages
+  // The slabs of a small heap get their pages a step at a time, as blocks reach them: each size's newest
+  // slab is mostly unused, and a whole slab's pages each would add up to a large share of a small run's
+  // memory. Past this, slabs get all their pages at once, mostly from the filler ahead (pool.cc).
+  static constexpr std::size_t stepped_bytes = std::size_t{32} << 20;
+  static constexpr std::size_t page_step = std::size_t{1} << 14;
 
   struct usage {
     std::size_t blocks = 0;          // in use
@@ -57,7 +66,7 @@ class slab_heap {
         ++s->live;
         return pop(s);
       }
-      if (s->fresh + c * grain <= end_of(s)) {
+      if (s->fresh + c * grain <= s->limit) {
         ++s->live;
         return std::exchange(s->fresh, s->fresh + c * grain);
       }
@@ -70,7 +79,19 @@ class slab_heap {
     const char* c = static_cast<const char*>(p);
     return base_ != nullptr && c >= base_ && c < base_ + reserved_bytes;
   }
-  /// Frees a block of this heap.
+  /// Frees a block of this heap from a thread that does not own the heap: the block waits in a list until
+  /// the owner takes it back.
+  void deallocate_remote(void* p) noexcept {
+    void* head = remote_.load(std::memory_order_relaxed);
+    do {
+      *static_cast<void**>(p) = head;
+    } while (!remote_.compare_exchange_weak(head, p, std::memory_order_release, std::memory_order_relaxed));
+  }
+  /// Frees the blocks that other threads handed back. Owner only.
+  void take_back() noexcept;
+  /// Reserves the address range, so that any thread may ask `owns` from then on; false when it cannot be.
+  bool reserve();
+  /// Frees a block of this heap. Owner only.
   void deallocate(void* p) noexcept {
     slab* s = slab_of(p);
     *static_cast<void**>(p) = s->free;
@@ -88,6 +109,7 @@ class slab_heap {
   struct slab {
     void* free = nullptr;   // freed blocks, linked through their first word
     char* fresh = nullptr;  // the first byte never handed out
+    char* limit = nullptr;  // the end of the pages given memory so far, end_of(slab) at most
     slab* prev = nullptr;   // in its size's list of partly used slabs, or the list of resident empty slabs
     slab* next = nullptr;
     std::uint32_t live = 0;  // blocks in use
@@ -116,6 +138,8 @@ class slab_heap {
   void give_back(slab* s) noexcept;
   slab* take_empty();
   slab* fresh_slab();
+  // The slab at m, its pages given as its place asks (see stepped_bytes); `filled` when they are already.
+  slab* made(char* m, bool filled);
   static void push(slab*& list, slab* s) noexcept;
   static void unlink(slab*& list, slab* s) noexcept;
 
@@ -131,6 +155,7 @@ class slab_heap {
   char* next_ = nullptr;    // the first slab never used
   char* usable_ = nullptr;  // the end of the usable part
   bool failed_ = false;     // the range could not be reserved
+  std::atomic<void*> remote_{nullptr};  // blocks freed by other threads, linked through their first word
 };
 
 namespace detail {
@@ -142,6 +167,11 @@ union holder {
   ~holder() {}  // NOLINT: never destroys the heap
 };
 inline constinit holder program_heap;
+// The heap lent to one reading thread at a time (see lease).
+inline constinit holder reader_heap;
+inline constinit std::atomic<bool> reader_heap_lent{false};
+// The heap the current thread serves from, when it is not the program's owner.
+inline constinit thread_local slab_heap* thread_heap = nullptr;
 // The thread that serves from the slabs: the first to allocate, before main.
 inline thread_local char thread_marker;
 inline constinit const char* owner = nullptr;
@@ -163,8 +193,13 @@ inline constexpr bool pooled = true;
 /// A block of n bytes aligned to 8: from the program's slabs when small enough.
 [[nodiscard]] inline void* allocate(std::size_t n) {
   if constexpr (!pooled) return ::operator new(n);
-  if (n <= slab_heap::max_size && detail::on_owner_thread())
-    if (void* p = detail::program_heap.heap.allocate(n)) return p;
+  if (n <= slab_heap::max_size) {
+    if (detail::on_owner_thread()) {
+      if (void* p = detail::program_heap.heap.allocate(n)) return p;
+    } else if (slab_heap* h = detail::thread_heap) {
+      if (void* p = h->allocate(n)) return p;
+    }
+  }
   return detail::heap_allocate(n);
 }
 /// Frees a block that allocate gave (or that operator new gave: they are the same).
@@ -174,6 +209,11 @@ inline void deallocate(void* p) noexcept {
   } else if (detail::program_heap.heap.owns(p)) {
     // A block freed by another thread stays taken: its slab belongs to the owner.
     if (detail::on_owner_thread()) detail::program_heap.heap.deallocate(p);
+  } else if (slab_heap& r = detail::reader_heap.heap; r.owns(p)) {
+    if (detail::thread_heap == &r)
+      r.deallocate(p);
+    else
+      r.deallocate_remote(p);
   } else {
     std::free(p);
   }
@@ -181,6 +221,30 @@ inline void deallocate(void* p) noexcept {
 inline void deallocate(void* p, std::size_t) noexcept { deallocate(p); }
 /// Gives the pages of the program's empty slabs back to the system.
 inline void release_free() noexcept { detail::program_heap.heap.release_free(); }
+/// The second heap, lent by the thread that starts a reading thread for as long as the lease lives (the
+/// reading thread ends first): nothing when it is lent already, as to a reading thread nested in a build.
+class lease {
+ public:
+  lease();
+  lease(const lease&) = delete;
+  lease& operator=(const lease&) = delete;
+  ~lease();
+  /// The heap lent, or nullptr.
+  [[nodiscard]] slab_heap* heap() const { return heap_; }
+
+ private:
+  slab_heap* heap_ = nullptr;
+};
+
+/// The calling thread serves its blocks from the lease's heap while this lives (nothing without a heap).
+class serve_from {
+ public:
+  explicit serve_from(const lease& l) noexcept;
+  serve_from(const serve_from&) = delete;
+  serve_from& operator=(const serve_from&) = delete;
+  ~serve_from();
+};
+
 /// What the program's slabs hold.
 [[nodiscard]] inline slab_heap::usage current_usage() { return detail::program_heap.heap.current_usage(); }
 
