@@ -4,6 +4,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 
@@ -13,6 +18,7 @@
 #include "base/lexer.h"
 #include "base/loc.h"
 #include "base/misc.h"
+#include "base/pipe.h"
 
 namespace cvn::algo_io {
 
@@ -66,41 +72,52 @@ class records {
   explicit records(const algorithm& a) : a_(a) {}
   records(const algorithm& a, bool whole) : a_(a) {
     if (!whole) return;
+    auto t = std::make_unique<tables>();
     // Sized for identifiers 1 to the number of records, as a model built without removals has them, rather
     // than grown by doubling to up to twice that.
-    ports_.resize(a.ports.card() + 1, nullptr);
-    refs_.resize(a.refs.card() + 1, nullptr);
-    elts_.resize(a.elts.card() + 1, 0);
-    a.ports.iter_unordered([&](port_id i, const port& x) { put(ports_, i.value, &x); });
-    a.refs.iter_unordered([&](ref_id i, const reference& x) { put(refs_, i.value, &x); });
-    ref_nodes_.resize(refs_.size());
+    t->ports.resize(a.ports.card() + 1, nullptr);
+    t->refs.resize(a.refs.card() + 1, nullptr);
+    t->elts.resize(a.elts.card() + 1, 0);
+    a.ports.iter_unordered([&](port_id i, const port& x) { put(t->ports, i.value, &x); });
+    a.refs.iter_unordered([&](ref_id i, const reference& x) { put(t->refs, i.value, &x); });
+    t->ref_nodes.resize(t->refs.size());
     // The elements from their keys, the inverse map: its tries keep identifiers in order, where the element
     // table's visit jumps across memory.
     a.elt_keys.for_each([&](const graph_elt& x, elt_id i) {
-      put(elts_, i.value, algo_types::detail::pack_elt(x));
-      if (const auto* r = std::get_if<Ref>(&x)) put(ref_nodes_, r->id.value, i);
+      put(t->elts, i.value, algo_types::detail::pack_elt(x));
+      if (const auto* r = std::get_if<Ref>(&x)) put(t->ref_nodes, r->id.value, i);
     });
-    ref_defs_.resize(ref_nodes_.size());
-    end_slots_.assign(elts_.size(), UINT32_MAX);
+    ref_defs_.resize(t->ref_nodes.size());
+    end_slots_.assign(t->elts.size(), UINT32_MAX);
+    own_ = std::move(t);
+    t_ = own_.get();
   }
+  struct for_another_thread {};
+  /// The tables of `o` (which outlives this) with caches of its own, for a second thread to print from:
+  /// only the caches are written while printing.
+  records(const records& o, for_another_thread)
+      : a_(o.a_), t_(o.t_), ref_defs_(o.ref_defs_), end_slots_(o.end_slots_.size(), UINT32_MAX) {}
+  records(const records&) = delete;
+  records& operator=(const records&) = delete;
+
   [[nodiscard]] const algorithm& model() const { return a_; }
   /// A position per node key, all none, that one body at a time may use (see end_table); nullptr unless the
   /// whole model's tables were read.
-  [[nodiscard]] std::vector<std::uint32_t>* direct_ends() const { return elts_.empty() ? nullptr : &end_slots_; }
-  [[nodiscard]] const port& get(port_id i) const { return read(ports_, i); }
-  [[nodiscard]] const reference& get(ref_id i) const { return read(refs_, i); }
+  [[nodiscard]] std::vector<std::uint32_t>* direct_ends() const { return t_ == nullptr ? nullptr : &end_slots_; }
+  [[nodiscard]] const port& get(port_id i) const { return t_ == nullptr ? lookup(i) : read(t_->ports, i); }
+  [[nodiscard]] const reference& get(ref_id i) const { return t_ == nullptr ? lookup(i) : read(t_->refs, i); }
   [[nodiscard]] graph_elt get(elt_id i) const {
-    if (elts_.empty()) return lookup(i);
+    if (t_ == nullptr) return lookup(i);
     const auto k = static_cast<std::size_t>(i.value);
-    if (k >= elts_.size() || elts_[k] == 0) throw Not_found();
-    return algo_types::detail::unpack_elt(elts_[k]);
+    if (k >= t_->elts.size() || t_->elts[k] == 0) throw Not_found();
+    return algo_types::detail::unpack_elt(t_->elts[k]);
   }
   /// The definition that the reference instantiates; with the whole model's tables, found once per
   /// reference (the dependency order and the let lines both ask).
   [[nodiscard]] def_id def_of(ref_id r) const {
-    if (elts_.empty()) return reference_def(a_, r);
+    if (t_ == nullptr) return reference_def(a_, r);
     const auto k = static_cast<std::size_t>(r.value);
-    const bool known = k < ref_nodes_.size() && ref_nodes_[k].value != 0;
+    const bool known = k < t_->ref_nodes.size() && t_->ref_nodes[k].value != 0;
     if (known && ref_defs_[k].value != 0) return ref_defs_[k];
     const auto def_at = [&](elt_id n) -> std::optional<def_id> {
       const graph_elt e = get(n);
@@ -108,10 +125,18 @@ class records {
       return std::nullopt;
     };
     if (!known) return instantiated_def(a_, r, def_at);
-    return ref_defs_[k] = instantiated_def_at(a_, r, ref_nodes_[k], def_at);
+    return ref_defs_[k] = instantiated_def_at(a_, r, t_->ref_nodes[k], def_at);
   }
 
  private:
+  struct tables {
+    std::vector<const port*> ports;
+    std::vector<const reference*> refs;
+    // The elements themselves, packed in a word (0 for none), not pointers into the table: the printer
+    // reads them in node order, where the table's leaves lie scattered.
+    std::vector<std::uint64_t> elts;
+    std::vector<elt_id> ref_nodes;  // by reference identifier; 0 for none
+  };
   template <class T>
   static void put(std::vector<T>& v, std::int64_t i, T x) {
     const auto k = static_cast<std::size_t>(i);
@@ -119,8 +144,7 @@ class records {
     v[k] = x;
   }
   template <class T, class Id>
-  const T& read(const std::vector<const T*>& v, Id i) const {
-    if (v.empty()) return lookup(i);
+  static const T& read(const std::vector<const T*>& v, Id i) {
     const auto k = static_cast<std::size_t>(i.value);
     if (k >= v.size() || v[k] == nullptr) throw Not_found();
     return *v[k];
@@ -130,12 +154,8 @@ class records {
   const graph_elt& lookup(elt_id i) const { return a_.elts.get(i); }
 
   const algorithm& a_;
-  std::vector<const port*> ports_;
-  std::vector<const reference*> refs_;
-  // The elements themselves, packed in a word (0 for none), not pointers into the table: the printer
-  // reads them in node order, where the table's leaves lie scattered.
-  std::vector<std::uint64_t> elts_;
-  std::vector<elt_id> ref_nodes_;         // by reference identifier; 0 for none
+  std::unique_ptr<const tables> own_;
+  const tables* t_ = nullptr;             // own_'s or another's; none for lookups
   mutable std::vector<def_id> ref_defs_;  // found so far; 0 for not yet
   mutable std::vector<std::uint32_t> end_slots_;
 };
@@ -562,12 +582,83 @@ std::optional<std::string> string_of_def(const algorithm& a, def_id d) {
   return std::move(to.text());
 }
 
+namespace {
+
+// Where the definitions in `order` split into two runs of about equal printing work (counted in references
+// and ports), for a second thread to print the second; order.size() when the work is too small to share or
+// would not split (one definition holding most of it).
+std::size_t second_run(const algorithm& a, const std::vector<def_id>& order) {
+  static constexpr std::size_t least_work = 4096;
+  std::vector<std::size_t> work(order.size());
+  std::size_t total = 0;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    std::size_t w = 1;
+    if (const contents* x = a.idx.contents_of.find(Def{order[k]}))
+      w += x->port_count(true) + x->port_count(false) + x->more().uncond_refs + x->more().cond_refs;
+    work[k] = w;
+    total += w;
+  }
+  if (total < least_work) return order.size();
+  std::size_t k = 0;
+  for (std::size_t before = 0; k < order.size() && 2 * (before + work[k]) <= total; ++k) before += work[k];
+  // The larger run must leave the second thread at least a fifth of the work.
+  std::size_t second = 0;
+  for (std::size_t i = k; i < order.size(); ++i) second += work[i];
+  if (5 * second < total || 5 * (total - second) < total) return order.size();
+  return k;
+}
+
+}  // namespace
+
 void print_algo(const algorithm& a, const std::function<void(const std::string&)>& put) {
   const records rs(a, true);
   text_out to(put);
-  for (def_id d : sort_defs_by_dep(a, defs(a), [&rs](ref_id r) { return rs.def_of(r); })) {
-    (void)def_text(rs, d, to);
+  const std::vector<def_id> order = sort_defs_by_dep(a, defs(a), [&rs](ref_id r) { return rs.def_of(r); });
+  // With a second processor, the second run of definitions is printed there into a text of its own while
+  // this thread prints the first. The model is only read meanwhile, and no counted node is copied (each
+  // thread has its own caches). If the second run fails, it is printed again here after the first, so that
+  // a failure comes out exactly as without the thread, after the same text.
+  std::size_t split = pipe::threads_help() ? second_run(a, order) : order.size();
+  std::optional<records> theirs_records;
+  std::string theirs;
+  bool theirs_done = false;
+  std::thread beside;
+  if (split < order.size()) {
+    theirs_records.emplace(rs, records::for_another_thread{});
+    try {
+      beside = pipe::detail::start([&] {
+        try {
+          text_out o;
+          for (std::size_t k = split; k < order.size(); ++k) (void)def_text(*theirs_records, order[k], o);
+          theirs = std::move(o.text());
+          theirs_done = true;
+        } catch (...) {
+          theirs.clear();
+        }
+      });
+    } catch (const std::system_error&) {
+      split = order.size();
+    }
+  }
+  struct joiner {
+    std::thread& t;
+    ~joiner() {
+      if (t.joinable()) t.join();
+    }
+  } const wait_for{beside};
+  for (std::size_t k = 0; k < split; ++k) {
+    (void)def_text(rs, order[k], to);
     to.line_end();
+  }
+  if (beside.joinable()) beside.join();
+  if (theirs_done) {
+    to.flush();
+    if (!theirs.empty()) put(theirs);
+  } else {
+    for (std::size_t k = split; k < order.size(); ++k) {
+      (void)def_text(rs, order[k], to);
+      to.line_end();
+    }
   }
   to.flush();
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <typeinfo>
 
@@ -127,6 +128,49 @@ TEST(TranslateAlgo, WholeModelTextIsEachDefinitionsTextInDependencyOrder) {
       }
     EXPECT_GT(bodies, 0U) << "some definition has data edges";
     EXPECT_EQ(algo_io::string_of_algo(a), each);
+  }
+}
+
+// A large model's definitions are printed in two runs, the second on another thread: the text is still each
+// definition's own in dependency order, and of two definitions that cannot be written, one in each run, the
+// first in that order is the one named, as when printing one after the other.
+TEST(TranslateAlgo, PrintingInTwoRunsKeepsTheOrderOfTextAndFailures) {
+  const auto model = [](const std::vector<std::size_t>& unwritable) {
+    std::string text = "def sensor S : ! int o ;\n";
+    for (std::size_t k = 0; k < 1500; ++k) {
+      const bool bad = std::find(unwritable.begin(), unwritable.end(), k) != unwritable.end();
+      text += "def algorithm D" + std::to_string(k) + " : ? int c ; ? int d ; ! int o ;\n"
+              "  conditions : c = 1 ; references : S s ; dependences : data s.o -> o ;\n";
+      if (bad) text += "  conditions : d = 2 ; references : S t ; dependences :\n";
+    }
+    return translate_algo({"."}, parse_cvn_string(text, "t.cvn"));
+  };
+  // The text, or the failure, of printing the definitions one after the other.
+  const auto one_by_one = [](const algo_types::algorithm& a) {
+    std::string each;
+    try {
+      for (const algo_types::def_id d : algo_types::sort_defs_by_dep(a, algo_types::defs(a)))
+        if (const auto t = algo_io::string_of_def(a, d)) each += *t;
+    } catch (const Failure& f) {
+      return "failed: " + f.message();
+    }
+    return each;
+  };
+  const auto whole = [](const algo_types::algorithm& a) {
+    try {
+      return algo_io::string_of_algo(a);
+    } catch (const Failure& f) {
+      return "failed: " + f.message();
+    }
+  };
+  const algo_types::algorithm good = model({});
+  EXPECT_EQ(whole(good), one_by_one(good));
+  EXPECT_EQ(whole(good).find("failed"), std::string::npos);
+  for (const std::vector<std::size_t>& bad : {std::vector<std::size_t>{20, 1480}, {1480}, {20}}) {
+    const algo_types::algorithm a = model(bad);
+    const std::string expected = one_by_one(a);
+    EXPECT_NE(expected.find("cannot be written"), std::string::npos) << expected;
+    EXPECT_EQ(whole(a), expected);
   }
 }
 
