@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The default action reads the file on a second thread, and a library module on a third one while the model
-# is built. Runs a converter built with ThreadSanitizer on an application file large enough for many
-# hand-overs (definitions with parameters and sized ports, one large definition, conditioned bodies, a
-# large library module) and checks that it reports nothing and writes what the plain build writes:
+# The default action reads the file on a second thread and a library module on a third one while the model
+# is built, then prints a large model's text in two runs on two threads. Runs a converter built with
+# ThreadSanitizer on an application file large enough for many hand-overs and both runs (definitions with
+# parameters and sized ports, one large definition, conditioned bodies, a large library module) and checks
+# that it reports nothing and writes what the plain build writes:
 # scripts/threads_check.sh TSAN_CVNCONV PLAIN_CVNCONV
 set -euo pipefail
 tsan=$1
