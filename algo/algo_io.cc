@@ -614,10 +614,11 @@ void print_algo(const algorithm& a, const std::function<void(const std::string&)
   const records rs(a, true);
   text_out to(put);
   const std::vector<def_id> order = sort_defs_by_dep(a, defs(a), [&rs](ref_id r) { return rs.def_of(r); });
-  // With a second processor, the second run of definitions is printed there into a text of its own while
-  // this thread prints the first. The model is only read meanwhile, and no counted node is copied (each
-  // thread has its own caches). If the second run fails, it is printed again here after the first, so that
-  // a failure comes out exactly as without the thread, after the same text.
+  // With a second processor, the second run of definitions is printed there into a text of its own (held
+  // whole: about half of the text) while this thread prints the first. The model is only read meanwhile,
+  // and no counted node is copied (each thread has its own caches). If the second run fails, it is printed
+  // again here after the first, so that a failure comes out exactly as without the thread, after the same
+  // text.
   std::size_t split = pipe::threads_help() ? second_run(a, order) : order.size();
   std::optional<records> theirs_records;
   std::string theirs;
@@ -626,14 +627,14 @@ void print_algo(const algorithm& a, const std::function<void(const std::string&)
   if (split < order.size()) {
     theirs_records.emplace(rs, records::for_another_thread{});
     try {
-      beside = pipe::detail::start([&] {
+      beside = pipe::start([&] {
         try {
           text_out o;
           for (std::size_t k = split; k < order.size(); ++k) (void)def_text(*theirs_records, order[k], o);
           theirs = std::move(o.text());
           theirs_done = true;
         } catch (...) {
-          theirs.clear();
+          // Printed again below.
         }
       });
     } catch (const std::system_error&) {

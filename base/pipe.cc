@@ -5,7 +5,7 @@
 
 namespace cvn::pipe {
 
-std::thread detail::start(std::function<void()> f) {
+std::thread start(std::function<void()> f) {
   // A new thread inherits the signal mask of the one that starts it.
   sigset_t all, before;
   ::sigfillset(&all);

@@ -23,11 +23,9 @@
 
 namespace cvn::pipe {
 
-namespace detail {
 /// A thread running f with every signal blocked, so that signals keep going to the main thread. Throws
 /// std::system_error when no thread can be started.
 [[nodiscard]] std::thread start(std::function<void()> f);
-}  // namespace detail
 
 /// Whether the machine has a processor for a second thread. Without one, run() reads and builds in turns.
 [[nodiscard]] bool threads_help();
@@ -123,7 +121,7 @@ void run(Produce&& produce, Take&& take, bool threaded = threads_help(), std::si
 
   std::thread t;
   try {
-    t = detail::start(reader);
+    t = start(reader);
   } catch (const std::system_error&) {
     return inline_run();
   }
