@@ -307,6 +307,31 @@ TEST(AlgoGrammar, LocationsOverManyLines) {
   EXPECT_EQ(list.where().end, at(text.find("3}") + 2));
   EXPECT_EQ(decls.at(1).where.begin, at(text.find("sensor")));
   EXPECT_EQ(decls.at(1).ports.at(0).where.end, at(text.size() - 2));
+
+  // Many definitions, each over several lines, some beginning on the line where the one before ends: the
+  // lines of a definition read are dropped once it is handed over, and those of the next stay right.
+  std::string many;
+  std::vector<std::size_t> starts, lets;
+  for (int k = 0; k < 300; ++k) {
+    many += k % 4 == 0 ? " " : "\n\n";
+    starts.push_back(many.size());
+    many += "function f" + std::to_string(k) + "() {\n  let r = g [a=\"x\ny\"] ;";
+    lets.push_back(many.rfind("let"));
+    many += k % 3 == 0 ? "\n}" : "}";
+  }
+  lexer::lexer long_lex(many, "f.alg");
+  const auto all = parse_algo_decl(long_lex);
+  ASSERT_EQ(all.size(), starts.size());
+  const auto in_many = [&](std::size_t offset) {
+    const auto line = static_cast<std::int32_t>(1 + std::count(many.begin(), many.begin() + offset, '\n'));
+    const auto bol = static_cast<std::int32_t>(offset == 0 ? 0 : many.rfind('\n', offset - 1) + 1);
+    return loc::position{"f.alg", line, bol, static_cast<std::int32_t>(offset)};
+  };
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    EXPECT_EQ(all[k].where.begin, in_many(starts[k])) << k;
+    EXPECT_EQ(all[k].statements.at(0).where.begin, in_many(lets[k])) << k;
+    EXPECT_EQ(all[k].statements.at(0).where.end, in_many(many.find(";", lets[k]) + 1)) << k;
+  }
 }
 
 // Each kind of statement and port spans from its first token to its last.
