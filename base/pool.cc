@@ -206,22 +206,16 @@ slab_heap::slab* slab_heap::take_empty() {
 }
 
 slab_heap::slab* slab_heap::made(char* m, bool filled) {
-  if (filled || m < base_ + region_bytes) {
-    // Filled, or in the first region, whose pages come as they are touched: a small heap would otherwise pay
-    // for every size class's first pages.
-    slab* s = ::new (static_cast<void*>(m)) slab{};
-    s->limit = end_of(s);
-    return s;
+  // Pages given now: none when filled already, or in the first region, whose pages come as they are touched
+  // (a small heap would otherwise pay for every size class's first pages); a first step up to
+  // stepped_bytes; else the whole slab.
+  std::size_t given = slab_bytes;
+  if (!filled && m >= base_ + region_bytes) {
+    if (m < base_ + stepped_bytes) given = page_step;
+    prefault(m, given);
   }
-  if (m < base_ + stepped_bytes) {
-    prefault(m, page_step);
-    slab* s = ::new (static_cast<void*>(m)) slab{};
-    s->limit = m + page_step;
-    return s;
-  }
-  prefault(m);
   slab* s = ::new (static_cast<void*>(m)) slab{};
-  s->limit = end_of(s);
+  s->limit = m + given;
   return s;
 }
 
