@@ -6,6 +6,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -214,6 +215,22 @@ void add_ref_in(const context& ctx, const std::optional<cond>& condition, const 
 algorithm add_statements(const context& ctx, const std::optional<cond>& condition,
                          const std::vector<alt::statement>& ss, def_id d, algorithm a);
 
+// The cases of a match that hold data links and nothing else, in file order; none when two cases test the
+// same value, whose statements then share one condition.
+std::vector<const alt::match_case*> cases_of_links_only(const alt::Match& m) {
+  std::vector<const alt::match_case*> out;
+  std::set<std::int64_t> values;
+  for (const alt::match_case& mc : m.cases) {
+    if (!values.insert(mc.value).second) return {};
+    if (!mc.statements.empty() && std::all_of(mc.statements.begin(), mc.statements.end(), [](const alt::statement& x) {
+          return std::holds_alternative<alt::Data_link>(x.desc);
+        }))
+      out.push_back(&mc);
+  }
+  return out;
+}
+
+
 algorithm add_declaration_in(const context& ctx, const std::optional<cond>& condition, const alt::statement& s,
                              def_id d, algorithm a) {
   return std::visit(
@@ -247,8 +264,26 @@ algorithm add_declaration_in(const context& ctx, const std::optional<cond>& cond
           [&](const alt::Match& m) {
             if (condition) loc::raise_problem(s.where, "Nested \"match ... with\" are not allowed");
             const port_id c = located(s.where, [&] { return condition_port(a, d, m.port_name); });
+            const auto add_case = [&](const alt::match_case& mc, algorithm x) {
+              return add_statements(ctx, cond{c, mc.value}, mc.statements, d, std::move(x));
+            };
+            const std::vector<const alt::match_case*> links_only = cases_of_links_only(m);
+            if (links_only.size() < 2) {
+              for (const alt::match_case& mc : m.cases) a = add_case(mc, std::move(a));
+              return std::move(a);
+            }
+            // A case of links alone is a group without references: the printer writes such groups in the
+            // order in which their first link is gathered, a port's newest link first. They are added last
+            // to first so that a printed text reads back into the same order. The cases are first added in
+            // file order, so that a fault is reported at the first line that has one; the other order adds
+            // the same links, each the only one of its case's condition into its port, and cannot fail.
+            {
+              algorithm trial = a;
+              for (const alt::match_case& mc : m.cases) trial = add_case(mc, std::move(trial));
+            }
             for (const alt::match_case& mc : m.cases)
-              a = add_statements(ctx, cond{c, mc.value}, mc.statements, d, std::move(a));
+              if (std::find(links_only.begin(), links_only.end(), &mc) == links_only.end()) a = add_case(mc, std::move(a));
+            for (auto it = links_only.rbegin(); it != links_only.rend(); ++it) a = add_case(**it, std::move(a));
             return std::move(a);
           },
       },

@@ -268,6 +268,12 @@ TEST(AlgoBuilder, MessagesAtTheFaultyDeclarationOrStatement) {
   // A reference of another case is not visible.
   EXPECT_EQ(error("  match c with | 1 -> let r = g ; | 2 -> i -> r.i;\n"),
             at("line 8, characters 41-50", "Reference r not found in definition f."));
+  // Cases of links alone are added in another order than the file's, but a fault is still reported at the
+  // first line that has one.
+  EXPECT_EQ(error("  match c with\n  | 1 -> i -> o;\n  | 2 -> i -> x;\n  | 3 -> o -> i;\n"),
+            at("line 10, characters 9-16", "Port x not found in definition f."));
+  EXPECT_EQ(error("  match c with\n  | 1 -> i -> o;\n  | 2 -> i -> o;\n  | 3 -> i -> o, o;\n"),
+            at("line 11, characters 9-19", "Port o is already the destination of an edge conditioned by (c = 3) from port i."));
   EXPECT_EQ(error("  let q = g ;\n  match c with | 1 -> let r = g ;\n"),
             at("line 9, characters 22-33", "Unconditioned references or links exist in definition."));
   // Failures of a constant's, sensor's or actuator's ports stand at the definition; so does a duplicate name.

@@ -79,6 +79,23 @@ TEST(AlgoRoundTrip, EveryShapeOfTheLanguage) {
       "  | 3 ->\n"
       "      i -> o;\n"
       "}\n"
+      // Groups of links alone come in the order of their first link, a port's newest first: three of them
+      // share the port i, and one of them also has a link from j.
+      "function u() {\n"
+      "  in: int i, int c, int j;\n"
+      "  out: int o, int p;\n"
+      "  match c with\n"
+      "  | 3 ->\n"
+      "      let r = g ;\n"
+      "      i -> r.i;\n"
+      "  | 2 ->\n"
+      "      j -> p;\n"
+      "      i -> o;\n"
+      "  | 0 ->\n"
+      "      i -> o;\n"
+      "  | 1 ->\n"
+      "      i -> p;\n"
+      "}\n"
       // Precedences of one reference, newest first.
       "function p() {\n"
       "  let a = g ;\n"
