@@ -84,7 +84,7 @@ TEST(RoundTrip, GeneratedApplicationFiles) {
 }
 
 
-// Random application files of small definitions: parameters, sizes, names that need fixing, memories,
+// Random application files of small definitions: parameters, sizes and arguments, names that need fixing, memories,
 // library references, repetitions, reference options, and conditioned bodies, some of links alone. Each
 // dependence respects the rules of data links, so that most files translate.
 class random_application {
@@ -147,7 +147,18 @@ class random_application {
       if (used_.insert(low).second) return n;
     }
   }
+  // An expression over the parameters, without negation (the algorithm language has no unary minus).
+  std::string expr(const std::vector<std::string>& params, unsigned depth) {
+    const unsigned k = next(depth < 4 ? 10 : 3);
+    if (k == 0 || params.empty()) return std::to_string(next(20));
+    if (k <= 2) return pick(params);
+    if (k == 3) return "|" + expr(params, depth + 1) + "|";
+    if (k == 4) return "(" + expr(params, depth + 1) + ")";
+    if (k == 5) return "{" + expr(params, depth + 1) + ", " + expr(params, depth + 1) + "}";
+    return expr(params, depth + 1) + " " + "+-*/"[next(4)] + " " + expr(params, depth + 1);
+  }
   std::string size(const std::vector<std::string>& params) {
+    if (!params.empty() && chance(30)) return " [" + expr(params, 0) + "]";
     switch (next(6)) {
       case 1: return " [" + std::to_string(1 + next(8)) + "]";
       case 2: return params.empty() ? "" : " [" + pick(params) + "]";
@@ -218,7 +229,9 @@ class random_application {
         if (!d.params.empty()) {
           args = "<";
           for (std::size_t a = 0; a < d.params.size(); ++a)
-            args += (a ? ";" : "") + (params.empty() || chance(50) ? std::to_string(1 + next(8)) : pick(params));
+            args += (a ? ";" : "") + (params.empty() || chance(40) ? std::to_string(1 + next(8))
+                                      : chance(50)                   ? pick(params)
+                                                                     : expr(params, 1));
           args += ">";
         }
         std::string rep;
