@@ -230,7 +230,6 @@ std::vector<const alt::match_case*> cases_of_links_only(const alt::Match& m) {
   return out;
 }
 
-
 algorithm add_declaration_in(const context& ctx, const std::optional<cond>& condition, const alt::statement& s,
                              def_id d, algorithm a) {
   return std::visit(
@@ -275,8 +274,9 @@ algorithm add_declaration_in(const context& ctx, const std::optional<cond>& cond
             // A case of links alone is a group without references: the printer writes such groups in the
             // order in which their first link is gathered, a port's newest link first. They are added last
             // to first so that a printed text reads back into the same order. The cases are first added in
-            // file order, so that a fault is reported at the first line that has one; the other order adds
-            // the same links, each the only one of its case's condition into its port, and cannot fail.
+            // file order, so that a fault is reported at the first line that has one. The other order then
+            // cannot fail: a case of links alone names only the definition's own ports (no reference has
+            // its condition), and links of two cases are alternatives, never two sources of one port.
             {
               algorithm trial = a;
               for (const alt::match_case& mc : m.cases) trial = add_case(mc, std::move(trial));
