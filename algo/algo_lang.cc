@@ -215,19 +215,23 @@ void add_ref_in(const context& ctx, const std::optional<cond>& condition, const 
 algorithm add_statements(const context& ctx, const std::optional<cond>& condition,
                          const std::vector<alt::statement>& ss, def_id d, algorithm a);
 
-// The cases of a match that hold data links and nothing else, in file order; none when two cases test the
-// same value, whose statements then share one condition.
-std::vector<const alt::match_case*> cases_of_links_only(const alt::Match& m) {
-  std::vector<const alt::match_case*> out;
+// Which cases of a match hold data links and nothing else, by position, and how many; none when two cases
+// test the same value, whose statements then share one condition.
+std::pair<std::vector<bool>, std::size_t> cases_of_links_only(const alt::Match& m) {
+  std::vector<bool> marked(m.cases.size(), false);
+  std::size_t count = 0;
   std::set<std::int64_t> values;
-  for (const alt::match_case& mc : m.cases) {
+  for (std::size_t k = 0; k < m.cases.size(); ++k) {
+    const alt::match_case& mc = m.cases[k];
     if (!values.insert(mc.value).second) return {};
     if (!mc.statements.empty() && std::all_of(mc.statements.begin(), mc.statements.end(), [](const alt::statement& x) {
           return std::holds_alternative<alt::Data_link>(x.desc);
-        }))
-      out.push_back(&mc);
+        })) {
+      marked[k] = true;
+      ++count;
+    }
   }
-  return out;
+  return {std::move(marked), count};
 }
 
 algorithm add_declaration_in(const context& ctx, const std::optional<cond>& condition, const alt::statement& s,
@@ -266,8 +270,8 @@ algorithm add_declaration_in(const context& ctx, const std::optional<cond>& cond
             const auto add_case = [&](const alt::match_case& mc, algorithm x) {
               return add_statements(ctx, cond{c, mc.value}, mc.statements, d, std::move(x));
             };
-            const std::vector<const alt::match_case*> links_only = cases_of_links_only(m);
-            if (links_only.size() < 2) {
+            const auto [links_only, count] = cases_of_links_only(m);
+            if (count < 2) {
               for (const alt::match_case& mc : m.cases) a = add_case(mc, std::move(a));
               return std::move(a);
             }
@@ -281,9 +285,10 @@ algorithm add_declaration_in(const context& ctx, const std::optional<cond>& cond
               algorithm trial = a;
               for (const alt::match_case& mc : m.cases) trial = add_case(mc, std::move(trial));
             }
-            for (const alt::match_case& mc : m.cases)
-              if (std::find(links_only.begin(), links_only.end(), &mc) == links_only.end()) a = add_case(mc, std::move(a));
-            for (auto it = links_only.rbegin(); it != links_only.rend(); ++it) a = add_case(**it, std::move(a));
+            for (std::size_t k = 0; k < m.cases.size(); ++k)
+              if (!links_only[k]) a = add_case(m.cases[k], std::move(a));
+            for (std::size_t k = m.cases.size(); k-- > 0;)
+              if (links_only[k]) a = add_case(m.cases[k], std::move(a));
             return std::move(a);
           },
       },
