@@ -226,15 +226,14 @@ void check_can_add_data_edge(const algorithm& a, const std::optional<cond>& cond
                                  ps.port_name.c_str(), algo_string::string_of_direction(pd.port_dir).c_str(),
                                  pd.port_name.c_str()));
   if (const auto* in = a.idx.data_in.find(d))
-    in->for_each([&](port_id p, const std::optional<cond>& c) {
-      const bool alternatives = condition && c && condition->port == c->port && condition->value != c->value;
-      if (alternatives) return;
+    if (const auto clash = in->newest_clash(condition)) {
+      const auto& [p, c] = *clash;
       const std::string existing =
           c ? "an edge conditioned by " + algo_string::string_of_cond(a, *c) : std::string("an unconditioned edge");
       raise_problem(a, Port{d},
                     sprintf_string("Port %s is already the destination of %s from port %s.", pd.port_name.c_str(),
                                    existing.c_str(), port_name(a, p).c_str()));
-    });
+    }
 }
 
 algorithm add_data_edge(const algorithm& a, const std::optional<cond>& condition, port_id s, port_id d) {

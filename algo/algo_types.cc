@@ -27,6 +27,134 @@ void free_expr_node(void* p) noexcept { pool::deallocate(p, sizeof(expr_node)); 
 
 }  // namespace detail
 
+// --- data_sources
+
+std::size_t data_sources::size() const {
+  if ((bits_ & 1) != 0) return 1;
+  if (const list* l = small()) return l->entries.size();
+  if (const indexed* x = large()) return x->by_age.size();
+  return 0;
+}
+
+std::optional<data_sources::entry> data_sources::newest_clash(const std::optional<cond>& c) const {
+  const auto clashes = [&](const std::optional<cond>& old) {
+    return !(c && old && c->port == old->port && c->value != old->value);
+  };
+  const indexed* x = large();
+  if (x == nullptr) {
+    std::optional<entry> out;
+    for_each([&](port_id p, const std::optional<cond>& old) {
+      if (!out && clashes(old)) out.emplace(p, old);
+    });
+    return out;
+  }
+  // The newest of: the sources of exactly c, and those of any other condition port (a sound model has
+  // none, since they clash with each other too: the loop is short).
+  std::optional<std::uint64_t> best;
+  const auto take = [&](const stamps& g) {
+    if (const std::uint64_t* k = g.max_binding().first; k != nullptr && (!best || *k > *best)) best = *k;
+  };
+  if (!c) {
+    if (const std::uint64_t* k = x->by_age.max_binding().first) best = *k;
+  } else {
+    if (const stamps* g = x->by_cond.find(c)) take(*g);
+    x->by_port.for_each([&](const std::optional<port_id>& p, const stamps& g) {
+      if (p != c->port) take(g);
+    });
+  }
+  if (!best) return std::nullopt;
+  return x->by_age.get(*best);
+}
+
+data_sources::indexed& data_sources::own_index() {
+  indexed* x = large();
+  if (x->refs > 1) {
+    indexed* copy = rc::create<indexed>(x->by_age, x->by_cond, x->by_port, x->next);
+    release();
+    bits_ = reinterpret_cast<std::uint64_t>(copy) | 2;
+    x = copy;
+  }
+  return *x;
+}
+
+void data_sources::add_to_others(const entry& e) {
+  if (large() == nullptr && size() < small_max) {
+    std::vector<entry> next{e};
+    for_each([&](const port_id& p, const std::optional<cond>& c) { next.emplace_back(p, c); });
+    set(std::move(next));
+    return;
+  }
+  if (large() == nullptr) {
+    // Too many for a list: index them, oldest first.
+    std::vector<entry> old;
+    for_each([&](const port_id& p, const std::optional<cond>& c) { old.emplace_back(p, c); });
+    indexed* x = rc::create<indexed>();
+    release();
+    bits_ = reinterpret_cast<std::uint64_t>(x) | 2;
+    for (auto it = old.rbegin(); it != old.rend(); ++it) add(*it);
+  }
+  indexed& x = own_index();
+  const std::uint64_t k = x.next++;
+  x.by_age = std::move(x.by_age).add(k, e);
+  x.by_cond = std::move(x.by_cond).update(e.second, [&](stamps& g) { g = std::move(g).add(k, {}); });
+  const std::optional<port_id> p = e.second ? std::optional<port_id>(e.second->port) : std::nullopt;
+  x.by_port = std::move(x.by_port).update(p, [&](stamps& g) { g = std::move(g).add(k, {}); });
+}
+
+void data_sources::remove(const entry& e) {
+  if (large() != nullptr) {
+    // The newest source of e's condition that comes from e's port (a sound model has one source per
+    // condition).
+    std::optional<std::uint64_t> found;
+    if (const stamps* g = large()->by_cond.find(e.second))
+      g->for_each_desc([&](std::uint64_t k, detail::unit) {
+        if (!found && large()->by_age.get(k).first == e.first) found = k;
+      });
+    if (!found) return;
+    indexed& x = own_index();
+    const std::uint64_t k = *found;
+    x.by_age = std::move(x.by_age).remove(k);
+    const auto drop = [&](auto& groups, const auto& key) {
+      groups = std::move(groups).update(key, [&](stamps& g) { g = std::move(g).remove(k); });
+      if (groups.get(key).empty()) groups = std::move(groups).remove(key);
+    };
+    drop(x.by_cond, e.second);
+    drop(x.by_port, e.second ? std::optional<port_id>(e.second->port) : std::nullopt);
+    if (x.by_age.size() > small_max) return;
+    std::vector<entry> rest;
+    for_each([&](const port_id& p, const std::optional<cond>& c) { rest.emplace_back(p, c); });
+    set(std::move(rest));
+    return;
+  }
+  std::vector<entry> next;
+  bool found = false;
+  for_each([&](const port_id& p, const std::optional<cond>& c) {
+    if (!found && p == e.first && c == e.second)
+      found = true;
+    else
+      next.emplace_back(p, c);
+  });
+  if (!found) return;
+  set(std::move(next));
+}
+
+void data_sources::set(std::vector<entry>&& entries) {
+  release();
+  bits_ = 0;
+  if (entries.size() == 1 && fits_in_place(entries.front()))
+    add(entries.front());
+  else if (!entries.empty())
+    bits_ = reinterpret_cast<std::uint64_t>(rc::create<list>(std::move(entries)));
+}
+
+void data_sources::release() noexcept {
+  if (list* l = small()) {
+    if (--l->refs == 0) rc::plain_dispose<list>{}(l);
+  } else if (indexed* x = large()) {
+    if (--x->refs == 0) rc::plain_dispose<indexed>{}(x);
+  }
+}
+
 std::uint32_t nested_depth(std::uint32_t operand_depth, const loc::location& where) {
   if (operand_depth >= max_expr_depth)
     loc::raise_problem(where, misc::sprintf_string("Expression nested too deeply (more than %u levels)",
@@ -540,8 +668,9 @@ std::pair<std::vector<port_id>, std::vector<ref_id>> def_elts(const algorithm& a
 
 std::vector<cond> def_conditions(const algorithm& a, def_id d) {
   std::vector<cond> out;
+  std::set<cond> seen;  // a large match has as many conditions as cases
   const auto note = [&](const std::optional<cond>& c) {
-    if (c && std::find(out.begin(), out.end(), *c) == out.end()) out.push_back(*c);
+    if (c && seen.insert(*c).second) out.push_back(*c);
   };
   const contents* x = contents_of(a, Def{d});
   if (x == nullptr) return out;

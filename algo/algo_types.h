@@ -786,14 +786,18 @@ class container_list {
 };
 
 /// The sources of a port's data edges with their conditions, newest first. A sound model gives a port one
-/// source, mostly unconditioned: that one is held in place in one word; any other list is shared between
-/// copies and copied when one of them changes (one index entry per port of the model, so bytes count).
+/// source, mostly unconditioned: that one is held in place in one word; a few sources make a small list,
+/// and a port fed under many conditions (one source per case of a large match) gets indexed sources, so
+/// that neither adding a source nor looking for a conflicting one scans them all. Lists and indexes are
+/// shared between copies and copied (the index sharing its trees) when one of them changes; there is one
+/// such value per port of the model, so bytes count.
 class data_sources {
  public:
   using entry = std::pair<port_id, std::optional<cond>>;
   data_sources() = default;
   data_sources(const data_sources& o) : bits_(o.bits_) {
-    if (list* l = shared()) ++l->refs;
+    if (list* l = small()) ++l->refs;
+    if (indexed* x = large()) ++x->refs;
   }
   data_sources(data_sources&& o) noexcept : bits_(std::exchange(o.bits_, 0)) {}
   data_sources& operator=(data_sources o) noexcept {
@@ -809,58 +813,58 @@ class data_sources {
     if ((bits_ & 1) != 0) {
       static const std::optional<cond> unconditioned;
       f(port_id{static_cast<std::int64_t>(bits_ >> 1)}, unconditioned);
-    } else if (const list* l = shared()) {
+    } else if (const list* l = small()) {
       for (const entry& e : l->entries) f(e.first, e.second);
+    } else if (const indexed* x = large()) {
+      x->by_age.for_each_desc([&](std::uint64_t, const entry& e) { f(e.first, e.second); });
     }
   }
+  /// The newest source that a new source conditioned by c would clash with: any source when c is empty,
+  /// else any but those conditioned by another value of c's port (alternatives of one another).
+  [[nodiscard]] std::optional<entry> newest_clash(const std::optional<cond>& c) const;
   /// Adds a newest source.
   void add(const entry& e) {
-    if (bits_ == 0 && !e.second && e.first.value > 0 && e.first.value < (std::int64_t{1} << 62)) {
+    if (bits_ == 0 && fits_in_place(e))
       bits_ = static_cast<std::uint64_t>(e.first.value) << 1 | 1;
-      return;
-    }
-    std::vector<entry> next{e};
-    for_each([&](const port_id& p, const std::optional<cond>& c) { next.emplace_back(p, c); });
-    set(std::move(next));
+    else
+      add_to_others(e);
   }
   /// Removes the newest source equal to e, if any.
-  void remove(const entry& e) {
-    std::vector<entry> next;
-    bool found = false;
-    for_each([&](const port_id& p, const std::optional<cond>& c) {
-      if (!found && p == e.first && c == e.second)
-        found = true;
-      else
-        next.emplace_back(p, c);
-    });
-    if (!found) return;
-    release();
-    bits_ = 0;
-    if (next.size() == 1 && !next.front().second && next.front().first.value > 0 &&
-        next.front().first.value < (std::int64_t{1} << 62))
-      add(next.front());
-    else if (!next.empty())
-      set(std::move(next));
-  }
+  void remove(const entry& e);
 
  private:
+  // Beyond this many sources a list gives way to an index.
+  static constexpr std::size_t small_max = 8;
   struct list {
     std::vector<entry> entries;
     std::uint32_t refs = 1;
   };
-  // 0: none; odd: one unconditioned source, its identifier above the low bit; else the shared list.
-  [[nodiscard]] list* shared() const {
-    return (bits_ & 1) == 0 ? reinterpret_cast<list*>(bits_) : nullptr;
+  using stamps = pmap<std::uint64_t, detail::unit>;
+  // The sources by age (a stamp that only grows), and the stamps of each condition and of each condition's
+  // port (none for unconditioned sources); each group's newest is its greatest stamp.
+  struct indexed {
+    pmap<std::uint64_t, entry> by_age;
+    pmap<std::optional<cond>, stamps> by_cond;
+    pmap<std::optional<port_id>, stamps> by_port;
+    std::uint64_t next = 0;
+    std::uint32_t refs = 1;
+  };
+  // 0: none; odd: one unconditioned source, its identifier above the low bit; else a list, or an index
+  // tagged by bit 1.
+  [[nodiscard]] list* small() const {
+    return (bits_ & 3) == 0 ? reinterpret_cast<list*>(bits_) : nullptr;
   }
-  void set(std::vector<entry>&& entries) {
-    list* l = rc::create<list>(std::move(entries));
-    release();
-    bits_ = reinterpret_cast<std::uint64_t>(l);
+  [[nodiscard]] indexed* large() const {
+    return (bits_ & 3) == 2 ? reinterpret_cast<indexed*>(bits_ & ~std::uint64_t{3}) : nullptr;
   }
-  void release() noexcept {
-    if (list* l = shared())
-      if (--l->refs == 0) rc::plain_dispose<list>{}(l);
+  [[nodiscard]] std::size_t size() const;
+  [[nodiscard]] static bool fits_in_place(const entry& e) {
+    return !e.second && e.first.value > 0 && e.first.value < (std::int64_t{1} << 62);
   }
+  void add_to_others(const entry& e);
+  void set(std::vector<entry>&& entries);  // newest first
+  indexed& own_index();
+  void release() noexcept;
 
   std::uint64_t bits_ = 0;
 };

@@ -2,7 +2,9 @@
 // holding n references of a small definition, in three shapes:
 //   pipeline  - each reference feeds the next (the cycle rule runs on every edge);
 //   fan_def   - one input port of the definition feeds every reference;
-//   fan_ref   - one output port of a source reference feeds every other reference.
+//   fan_ref   - one output port of a source reference feeds every other reference;
+//   cases     - each reference is a case of its own under one condition port, and every case feeds the
+//               definition's output (one port with n sources, each new one checked against them).
 // The algorithm is moved into each operation, as a fold that drops the old versions does.
 // Reported: time per reference (ns_per_ref) and the process's peak memory. The build should stay near
 // linear: 100 000 references within 150 times the time of 1 000.
@@ -21,7 +23,7 @@ namespace at = cvn::algo_types;
 namespace ops = cvn::algo_ops;
 using at::direction;
 
-enum class shape { pipeline, fan_def, fan_ref };
+enum class shape { pipeline, fan_def, fan_ref, cases };
 
 at::port_id add_port(at::algorithm& a, at::def_id d, const std::string& name, direction dir) {
   a = ops::add_port(std::move(a), std::nullopt, std::nullopt, "int", dir, name, std::nullopt, std::nullopt, d);
@@ -38,8 +40,9 @@ at::algorithm build(shape s, std::int64_t n) {
   a = std::move(a2);
   const at::port_id ti = add_port(a, top, "i", direction::In);
   const at::port_id to = add_port(a, top, "o", direction::Out);
+  const at::port_id tc = add_port(a, top, "c", direction::In);
   std::optional<at::port_id> feed;  // the port feeding the next reference
-  if (s == shape::pipeline || s == shape::fan_def) feed = ti;
+  if (s == shape::pipeline || s == shape::fan_def || s == shape::cases) feed = ti;
   if (s == shape::fan_ref) {
     auto [src, b] = ops::add_ref(std::move(a), top, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, g,
                                  false, std::nullopt, "src");
@@ -49,13 +52,16 @@ at::algorithm build(shape s, std::int64_t n) {
     a = ops::add_data_edge(std::move(a), std::nullopt, ti, src_i);
   }
   for (std::int64_t k = 0; k < n; ++k) {
-    auto [r, b] = ops::add_ref(std::move(a), top, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, g, false,
+    std::optional<at::cond> c;
+    if (s == shape::cases) c = at::cond{tc, k};
+    auto [r, b] = ops::add_ref(std::move(a), top, std::nullopt, std::nullopt, std::nullopt, std::nullopt, c, g, false,
                                std::nullopt, "r" + std::to_string(k));
     a = std::move(b);
     const at::port_id ri = *at::port_by_name(a, at::Ref{r}, "i");
     const at::port_id ro = *at::port_by_name(a, at::Ref{r}, "o");
-    a = ops::add_data_edge(std::move(a), std::nullopt, *feed, ri);
+    a = ops::add_data_edge(std::move(a), c, *feed, ri);
     if (s == shape::pipeline) feed = ro;
+    if (s == shape::cases) a = ops::add_data_edge(std::move(a), c, ro, to);
   }
   if (s == shape::pipeline) a = ops::add_data_edge(std::move(a), std::nullopt, *feed, to);
   return a;
@@ -82,6 +88,7 @@ void BM_build(benchmark::State& state, shape s) {
 BENCHMARK_CAPTURE(BM_build, pipeline, shape::pipeline)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_build, fan_def, shape::fan_def)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_build, fan_ref, shape::fan_ref)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_build, cases, shape::cases)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

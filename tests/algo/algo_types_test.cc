@@ -469,6 +469,56 @@ TEST(AlgoTypes, DataSourcesNewestFirstInPlaceOrShared) {
   EXPECT_EQ(listed(z), (list{{big, -1}}));
 }
 
+// Lists and indexed sources against a plain list, through random additions and removals that cross the
+// size where a list gives way to an index both ways; every version kept must stay as it was.
+TEST(AlgoTypes, DataSourcesAgainstAPlainList) {
+  using sources = at::data_sources;
+  using plain = std::vector<sources::entry>;  // newest first
+  const auto listed = [](const sources& x) {
+    plain out;
+    x.for_each([&](at::port_id p, const std::optional<at::cond>& c) { out.emplace_back(p, c); });
+    return out;
+  };
+  const auto clash = [](const plain& x, const std::optional<at::cond>& c) -> std::optional<sources::entry> {
+    for (const auto& e : x)
+      if (!(c && e.second && c->port == e.second->port && c->value != e.second->value)) return e;
+    return std::nullopt;
+  };
+  std::mt19937 rng(11);
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const auto random_cond = [&]() -> std::optional<at::cond> {
+    if (pick(6) == 0) return std::nullopt;
+    return at::cond{at::port_id{pick(8) == 0 ? 41 : 40}, pick(30)};
+  };
+  for (int round = 0; round < 40; ++round) {
+    sources x;
+    plain model;
+    std::vector<std::pair<sources, plain>> kept;
+    for (int step = 0; step < 120; ++step) {
+      if (!model.empty() && pick(4) < (step < 60 ? 1 : 3)) {  // grow, then shrink
+        // Mostly an existing source, sometimes one that is not there.
+        sources::entry e = model[static_cast<std::size_t>(pick(static_cast<int>(model.size())))];
+        if (pick(5) == 0) e.first = at::port_id{e.first.value + 100};
+        x.remove(e);
+        const auto it = std::find(model.begin(), model.end(), e);
+        if (it != model.end()) model.erase(it);
+      } else {
+        const sources::entry e{at::port_id{1 + pick(12)}, random_cond()};
+        x.add(e);
+        model.insert(model.begin(), e);
+      }
+      ASSERT_EQ(listed(x), model) << "round " << round << ", step " << step;
+      ASSERT_EQ(x.empty(), model.empty());
+      for (int probe = 0; probe < 3; ++probe) {
+        const std::optional<at::cond> c = random_cond();
+        ASSERT_EQ(x.newest_clash(c), clash(model, c)) << "round " << round << ", step " << step;
+      }
+      if (pick(4) == 0) kept.emplace_back(x, model);
+    }
+    for (const auto& [version, expected] : kept) EXPECT_EQ(listed(version), expected) << "round " << round;
+  }
+}
+
 TEST(AlgoTypes, SortDefsByDep) {
   at::algorithm a = at::create();
   const at::def_id d1 = def(a, "d1");
