@@ -1,5 +1,7 @@
 #include "algo/algo_ops.h"
 
+#include <set>
+
 #include "algo/algo_string.h"
 #include "base/misc.h"
 
@@ -120,6 +122,91 @@ algorithm add_port(algorithm&& a, const std::optional<expr>& size, const std::op
   const bool shift = order < n;
   if (shift) change_port_order_into(a, dir, Def{d}, p);
   for (ref_id holder : holders) copy_port_to_ref(a, holder, p, shift);
+  return std::move(a);
+}
+
+namespace {
+
+// Where each element ends when elements are inserted one after the other at the given positions (each
+// within [0, count so far]): going from the last, an element takes the free slot that has as many free
+// slots before it as its position, since every later element took its own slot already. A Fenwick tree
+// of free slots finds it in O(log n).
+std::vector<std::int64_t> final_slots(const std::vector<std::int64_t>& positions) {
+  const std::size_t n = positions.size();
+  std::vector<std::int64_t> tree(n + 1, 0);  // free slots, 1-based
+  for (std::size_t i = 1; i <= n; ++i) {
+    tree[i] += 1;
+    if (const std::size_t j = i + (i & -i); j <= n) tree[j] += tree[i];
+  }
+  std::size_t top = 1;
+  while (top * 2 <= n) top *= 2;
+  std::vector<std::int64_t> out(n);
+  for (std::size_t k = n; k-- > 0;) {
+    // The (position + 1)-th free slot.
+    std::size_t at = 0;
+    std::int64_t left = positions[k] + 1;
+    for (std::size_t step = top; step > 0; step /= 2)
+      if (at + step <= n && tree[at + step] < left) {
+        at += step;
+        left -= tree[at];
+      }
+    out[k] = static_cast<std::int64_t>(at);  // 0-based: slot at + 1 in the tree
+    for (std::size_t i = at + 1; i <= n; i += i & -i) tree[i] -= 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+algorithm add_ports(algorithm&& a, def_id d, const std::vector<new_port>& ports) {
+  const auto one = [&](algorithm&& b, const new_port& p) {
+    return add_port(std::move(b), p.size, p.position, p.type, p.dir, p.name, p.value, p.attrs, d);
+  };
+  // The ports before the first that add_port refuses go in together; that one then fails as it would.
+  std::size_t good = 0;
+  {
+    std::set<std::string> names;
+    while (good < ports.size() && !port_by_name(a, Def{d}, ports[good].name) &&
+           names.insert(ports[good].name).second)
+      ++good;
+  }
+  if (good < 2 || !referencers(a, d).empty()) {
+    // Few ports, or ports also copied to references: one at a time.
+    for (const new_port& p : ports) a = one(std::move(a), p);
+    return std::move(a);
+  }
+  // Per direction, the ports there are, as if appended in their order, then the new ones at their clamped
+  // positions.
+  std::vector<std::int64_t> final_order(good);
+  for (const direction dir : {direction::In, direction::Out}) {
+    const std::vector<port_id> old = ports_by_order(a, Def{d}, dir);
+    std::vector<std::int64_t> positions;
+    for (std::size_t k = 0; k < old.size(); ++k) positions.push_back(static_cast<std::int64_t>(k));
+    std::vector<std::size_t> mine;  // indexes into `ports`
+    for (std::size_t k = 0; k < good; ++k) {
+      if (ports[k].dir != dir) continue;
+      const auto n = static_cast<std::int64_t>(positions.size());
+      const std::optional<std::int64_t>& at = ports[k].position;
+      positions.push_back(at && *at >= 0 && *at < n ? *at : n);
+      mine.push_back(k);
+    }
+    if (mine.empty()) continue;
+    const std::vector<std::int64_t> slots = final_slots(positions);
+    for (std::size_t k = 0; k < old.size(); ++k) {
+      const port& x = get_port(a, old[k]);
+      if (x.port_order == slots[k]) continue;
+      port moved = x;
+      moved.port_order = static_cast<std::int32_t>(slots[k]);
+      a.ports = std::move(a.ports).modify(old[k], std::move(moved));
+    }
+    for (std::size_t j = 0; j < mine.size(); ++j) final_order[mine[j]] = slots[old.size() + j];
+  }
+  // Made in the given order, so that they take the identifiers they would one at a time.
+  for (std::size_t k = 0; k < good; ++k) {
+    const new_port& p = ports[k];
+    (void)add_port_into(a, p.size, final_order[k], p.type, p.dir, p.name, p.value, p.attrs, Def{d});
+  }
+  for (std::size_t k = good; k < ports.size(); ++k) a = one(std::move(a), ports[k]);
   return std::move(a);
 }
 

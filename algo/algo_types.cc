@@ -283,15 +283,15 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
-        const std::pair<std::string, ref_id> key{rr.ref_name, r->id};
+        detail::ref_key key{rr.ref_name, detail::cond_key(c->condition), r->id};
         contents::rest& y = x.own();
         if (adding) {
           y.refs = std::move(y.refs).add(r->id, c->condition);
           if (!y.ref_names.empty()) {
-            y.ref_names = std::move(y.ref_names).add(key, {});
+            y.ref_names = std::move(y.ref_names).add(std::move(key), {});
           } else if (y.refs.size() > contents::named_from) {
-            y.refs.for_each([&](ref_id q, const std::optional<cond>&) {
-              y.ref_names = std::move(y.ref_names).add({get_ref(a, q).ref_name, q}, {});
+            y.refs.for_each([&](ref_id q, const std::optional<cond>& qc) {
+              y.ref_names = std::move(y.ref_names).add({get_ref(a, q).ref_name, detail::cond_key(qc), q}, {});
             });
           }
         } else {
@@ -632,11 +632,21 @@ bool refs_named_until(const algorithm& a, const graph_elt& c, const std::string&
     return stopped;
   }
   bool stopped = false;
-  y.ref_names.for_each_equivalent(name, [&](const auto& key, const detail::unit&) {
-    const ref_id r = key.second;
-    if (!stopped && (!under || *under == y.refs.get(r))) stopped = f(r);
-  });
-  return stopped;
+  if (under) {
+    // Within one name and condition the keys go by identifier.
+    y.ref_names.for_each_equivalent(detail::ref_key_compare::named{name, detail::cond_key(*under)},
+                                    [&](const detail::ref_key& key, const detail::unit&) {
+                                      if (!stopped) stopped = f(key.id);
+                                    });
+    return stopped;
+  }
+  // Under any condition: the keys of the name go by condition first.
+  std::vector<ref_id> named;
+  y.ref_names.for_each_equivalent(name, [&](const detail::ref_key& key, const detail::unit&) { named.push_back(key.id); });
+  std::sort(named.begin(), named.end());
+  for (ref_id r : named)
+    if (f(r)) return true;
+  return false;
 }
 }  // namespace
 
@@ -1070,9 +1080,10 @@ void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
       for (const container_list::entry& c : found->to_vector())
         r.idx.contents_of = std::move(r.idx.contents_of).update(c.first, [&](contents& x) {
           if (x.more().ref_names.empty()) return;
+          const cond under = detail::cond_key(x.more().refs.get(i));
           auto& names = x.own().ref_names;
-          names = std::move(names).remove({old.ref_name, i});
-          names = std::move(names).add({n.ref_name, i}, {});
+          names = std::move(names).remove({old.ref_name, under, i});
+          names = std::move(names).add({n.ref_name, under, i}, {});
         });
   r.refs = std::move(r.refs).modify(i, std::move(n));
 }

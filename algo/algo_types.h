@@ -447,27 +447,36 @@ using name_index = pmap<std::pair<std::uint64_t, Id>, unit, hashed_compare<Id>>;
   return 0;
 }
 
-/// Orders (name, identifier) pairs and lets a bare name probe all pairs with that name.
-template <class Id>
-struct by_name_compare {
-  using entry = std::pair<std::string, Id>;
-  bool operator()(const entry& a, const entry& b) const {
-    const int c = shortlex_compare(a.first, b.first);
-    return c != 0 ? c < 0 : a.second < b.second;
-  }
-  bool operator()(const entry& a, const std::string& b) const { return shortlex_compare(a.first, b) < 0; }
-  bool operator()(const std::string& a, const entry& b) const { return shortlex_compare(a, b.first) < 0; }
-  [[nodiscard]] int three_way(const entry& a, const entry& b) const {
-    const int c = shortlex_compare(a.first, b.first);
-    return c != 0 ? c : a.second < b.second ? -1 : b.second < a.second ? 1 : 0;
-  }
-  [[nodiscard]] int three_way(const std::string& a, const entry& b) const { return shortlex_compare(a, b.first); }
+/// A reference in its container's name index: its name, its condition (port 0 when it has none) and
+/// itself. The index keeps the names themselves: references are named in sequence ("r1", "r2", ...), and
+/// name order puts each new one next to the last, where a hash would send every insertion and check down a
+/// cold path of a large map. The condition comes before the identifier, so that one name used in many
+/// cases of a match (a reference "a" in each) is found under one condition without visiting the others.
+struct ref_key {
+  std::string name;
+  cond condition;
+  ref_id id;
 };
-/// The reference index keeps the names themselves: references are named in sequence ("r1", "r2", ...),
-/// and name order puts each new one next to the last, where a hash would send every insertion and check
-/// down a cold path of a large map.
-template <class Id>
-using sorted_name_index = pmap<std::pair<std::string, Id>, unit, by_name_compare<Id>>;
+[[nodiscard]] inline cond cond_key(const std::optional<cond>& c) { return c.value_or(cond{port_id{0}, 0}); }
+/// Orders reference keys; a bare name probes every key with that name, a `named` probe those with that
+/// name and condition.
+struct ref_key_compare {
+  struct named {
+    const std::string& name;
+    cond condition;
+  };
+  [[nodiscard]] int three_way(const ref_key& a, const ref_key& b) const {
+    if (const int c = three_way(named{a.name, a.condition}, b); c != 0) return c;
+    return a.id < b.id ? -1 : b.id < a.id ? 1 : 0;
+  }
+  [[nodiscard]] int three_way(const named& a, const ref_key& b) const {
+    if (const int c = shortlex_compare(a.name, b.name); c != 0) return c;
+    return a.condition < b.condition ? -1 : b.condition < a.condition ? 1 : 0;
+  }
+  [[nodiscard]] int three_way(const std::string& a, const ref_key& b) const { return shortlex_compare(a, b.name); }
+  bool operator()(const ref_key& a, const ref_key& b) const { return three_way(a, b) < 0; }
+};
+using ref_name_index = pmap<ref_key, unit, ref_key_compare>;
 }  // namespace detail
 
 /// A container's references with the condition of each, in ascending identifier order. Most containers
@@ -539,7 +548,7 @@ class contents {
     pmap<port_id, detail::unit> ports;  // every port, once they do not fit in place
     detail::name_index<port_id> port_names;
     ref_conds refs;
-    detail::sorted_name_index<ref_id> ref_names;
+    detail::ref_name_index ref_names;
     std::uint32_t uncond_refs = 0;
     std::uint32_t cond_refs = 0;
     std::uint32_t uncond_links = 0;     // unconditioned data edges between two ports of this definition

@@ -177,14 +177,14 @@ const std::string& def_of_end(const data_end& end) {
 
 }  // namespace
 
-action translate_def_port(const std::string& def, const cvn_types::cvn_port& port) {
+port_decl translate_def_port(const cvn_types::cvn_port& port) {
   port_decl p;
   p.name = fix_port_name(port.cp_name.str());
   if (port.cp_dim) p.size = fix_expr_names(*port.cp_dim);
   p.dir = port.cp_dir;
   p.type = port.cp_type.str();
   p.position = port.cp_rank;
-  return Port_action{def, std::move(p)};
+  return p;
 }
 
 action translate_ref(const std::vector<std::string>& incl, const std::string& def,
@@ -264,8 +264,12 @@ class def_translator {
     d.description = def.cd_description;
     def_ = d.name;
     out_(Def_action{std::move(d)});
-    for (const auto& p : def.cd_ports) out_(translate_def_port(def_, p));
     first_variable_.reset();
+    if (def.cd_ports.empty()) return;
+    Port_action ports{def_, {}};
+    ports.ports.reserve(def.cd_ports.size());
+    for (const auto& p : def.cd_ports) ports.ports.push_back(translate_def_port(p));
+    out_(std::move(ports));
   }
   void body(const std::optional<cvn_types::cvn_condition>& c) {
     condition_.reset();
@@ -353,10 +357,14 @@ void apply_action_into(algorithm& a, const action& act) {
   std::visit(overloaded{
                  [&](const Port_action& p) {
                    const algo_types::def_id d = algo_types::lookup_def(a, base_types::simple_name{p.def});
-                   std::optional<std::int64_t> position;
-                   if (p.port.position >= 0) position = p.port.position;
-                   a = algo_ops::add_port(std::move(a), p.port.size, position, p.port.type, p.port.dir,
-                                          p.port.name, p.port.value, p.port.additional, d);
+                   std::vector<algo_ops::new_port> ports;
+                   ports.reserve(p.ports.size());
+                   for (const port_decl& x : p.ports) {
+                     std::optional<std::int64_t> position;
+                     if (x.position >= 0) position = x.position;
+                     ports.push_back({x.size, position, x.type, x.dir, x.name, x.value, x.additional});
+                   }
+                   a = algo_ops::add_ports(std::move(a), d, ports);
                  },
                  [&](const Def_action& x) {
                    a = algo_ops::add_def(std::move(a), std::nullopt, x.def.params, x.def.kind, x.def.name).second;

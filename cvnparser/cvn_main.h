@@ -108,9 +108,10 @@ using data_end = std::variant<Def_port, Ref_port>;
 /// A condition as written: (condition variable, value).
 using cond_decl = std::pair<std::string, std::int64_t>;
 
+/// The ports of a definition's head, in file order, each inserted at its position.
 struct Port_action {
   std::string def;
-  port_decl port;
+  std::vector<port_decl> ports;
 };
 struct Def_action {
   def_decl def;
@@ -141,8 +142,8 @@ using action_sink = std::function<void(action&&)>;
 /// The actions of one definition, given to `out` / appended to `out`: itself, its ports, then its bodies.
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, const action_sink& out);
 void translate_def(const std::vector<std::string>& incl, const cvn_types::cvn_def& def, std::vector<action>& out);
-/// The port action of one port of the definition named `def` (already fixed).
-[[nodiscard]] action translate_def_port(const std::string& def, const cvn_types::cvn_port& port);
+/// One port of a definition, its names fixed.
+[[nodiscard]] port_decl translate_def_port(const cvn_types::cvn_port& port);
 /// The reference actions of one body, then its data actions, given to `out`.
 void translate_def_cond(const std::vector<std::string>& incl, const std::string& def, const cvn_types::cvn_body& body,
                         const action_sink& out);

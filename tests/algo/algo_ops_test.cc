@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <tuple>
+
+#include "algo/algo_io.h"
+
 #include "algo_test_util.h"
 
 namespace cvn::algo_test {
@@ -53,6 +59,67 @@ TEST_F(Model, PortPositionsInsertAndShift) {
   const at::port_id z = port(a, g, "z", direction::In, "int", -1);
   EXPECT_EQ(at::get_port(a, z).port_order, 4);
   EXPECT_EQ(at::ports_by_order(a, at::Def{g}, direction::In), (std::vector<at::port_id>{y, ga, gb, x, z}));
+}
+
+// Ports added together against the same ports added one at a time: random positions (in front, inside,
+// beyond, negative, none), both directions, a definition with ports already or with references, and a
+// name that is taken somewhere in the list.
+TEST_F(Model, PortsAddedTogetherAsOneAtATime) {
+  std::mt19937 rng(5);
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  // By identifier (the two models draw theirs from one counter: only their order can agree).
+  const auto state = [](const at::algorithm& b, at::def_id d) {
+    std::vector<std::tuple<std::int64_t, std::string, int, std::int32_t>> out;  // rank, name, direction, order
+    for (at::port_id p : at::ports(b, at::Def{d})) {
+      const at::port& x = at::get_port(b, p);
+      out.emplace_back(p.value, x.port_name, static_cast<int>(x.port_dir), x.port_order);
+    }
+    std::sort(out.begin(), out.end());
+    for (std::size_t k = 0; k < out.size(); ++k) std::get<0>(out[k]) = static_cast<std::int64_t>(k);
+    return out;
+  };
+  for (int round = 0; round < 200; ++round) {
+    at::algorithm b = a;
+    const at::def_id d = round % 3 == 0 ? g : def(b, "d");
+    if (round % 5 == 0) ref(b, top, d, "user");
+    std::vector<ops::new_port> more;
+    const int n = 1 + pick(40);
+    for (int k = 0; k < n; ++k) {
+      ops::new_port p;
+      p.type = "int";
+      p.dir = pick(3) == 0 ? direction::Out : direction::In;
+      p.name = "p" + std::to_string(k);
+      if (pick(40) == 0) p.name = pick(2) == 0 ? "a" : "p0";  // taken
+      const int kind = pick(4);
+      if (kind == 1) p.position = 0;
+      if (kind == 2) p.position = pick(k + 3) - 1;
+      if (kind == 3) p.position = pick(3) == 0 ? -5 : 100;
+      more.push_back(p);
+    }
+    at::algorithm one_by_one = b;
+    std::string failed_one;
+    try {
+      for (const auto& p : more)
+        one_by_one = ops::add_port(std::move(one_by_one), p.size, p.position, p.type, p.dir, p.name, p.value,
+                                   p.attrs, d);
+    } catch (const at::Problem& e) {
+      failed_one = e.text();
+    }
+    at::algorithm together = b;
+    std::string failed_together;
+    try {
+      together = ops::add_ports(std::move(together), d, more);
+    } catch (const at::Problem& e) {
+      failed_together = e.text();
+    }
+    ASSERT_EQ(failed_together, failed_one) << "round " << round;
+    if (!failed_one.empty()) continue;  // the run ends there
+    ASSERT_EQ(state(together, d), state(one_by_one, d)) << "round " << round;
+    for (at::ref_id r : at::referencers(together, d))
+      EXPECT_EQ(at::ports_by_order(together, at::Ref{r}, direction::In).size(),
+                at::ports_by_order(together, at::Def{d}, direction::In).size());
+    EXPECT_EQ(algo_io::string_of_algo(together), algo_io::string_of_algo(one_by_one)) << "round " << round;
+  }
 }
 
 TEST_F(Model, PortsAddedToADefinitionReachItsReferences) {
@@ -173,6 +240,49 @@ TEST_F(Model, ReferenceNamesAreUniquePerCondition) {
   ref(b, h, leaf, "x");
   EXPECT_EQ(problem_text([&] { ref(b, h, leaf, "x"); }), "Def h: A reference named x already exist in definition h.");
   EXPECT_EQ(problem_text([&] { ref(b, h, h, "y"); }), "Def h: Definition h cannot contain a reference to itself.");
+}
+
+// Lookups by name, under one condition or any, against a scan of the definition's references, while
+// references come, go and are renamed, past the size where the definition indexes their names.
+TEST_F(Model, ReferencesFoundByNameUnderAnyCondition) {
+  std::mt19937 rng(3);
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const auto scan = [](const at::algorithm& b, at::def_id d, const std::string& name,
+                       const std::optional<std::optional<at::cond>>& under) {
+    std::vector<at::ref_id> out;
+    for (const auto& [c, refs] : at::refs_by_cond(b, d))
+      for (at::ref_id r : refs)
+        if (at::get_ref(b, r).ref_name == name && (!under || *under == c)) out.push_back(r);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  const std::vector<std::string> names{"a", "b", "r1", "r2", "long_reference_name"};
+  at::algorithm b = a;
+  int made = 0;
+  for (int step = 0; step < 400; ++step) {
+    const std::vector<at::ref_id> all = at::def_elts(b, top, std::nullopt).second;
+    const std::string name = names[static_cast<std::size_t>(pick(5))];
+    const at::cond c{tc, pick(6)};
+    if (all.empty() || pick(4) != 0) {
+      if (scan(b, top, name, std::optional<at::cond>(c)).empty()) ref(b, top, g, name, c);
+      ++made;
+    } else if (pick(2) == 0) {
+      b = ops::remove_ref(b, all[static_cast<std::size_t>(pick(static_cast<int>(all.size())))]);
+    } else {
+      at::ref_changes change;
+      change.name = name;
+      b = at::modify_ref(b, change, all[static_cast<std::size_t>(pick(static_cast<int>(all.size())))]);
+    }
+    for (const std::string& n : names) {
+      ASSERT_EQ(at::refs_by_name(b, at::Def{top}, n, std::nullopt), scan(b, top, n, std::nullopt)) << step;
+      ASSERT_EQ(at::has_ref_named(b, at::Def{top}, n, std::nullopt), !scan(b, top, n, std::nullopt).empty());
+      for (int v = 0; v < 6; ++v) {
+        const std::optional<at::cond> under = at::cond{tc, v};
+        ASSERT_EQ(at::refs_by_name(b, at::Def{top}, n, under), scan(b, top, n, under)) << step;
+      }
+    }
+  }
+  EXPECT_GT(at::def_elts(b, top, std::nullopt).second.size(), at::contents::named_from) << "the index was used";
 }
 
 TEST_F(Model, RepetitionsAreConvertedToPortsOfTheReference) {

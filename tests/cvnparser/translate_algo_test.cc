@@ -37,28 +37,31 @@ TEST(TranslateAlgo, ActionsComeInFileOrderWithFixedNames) {
   const cvn_types::cvn_file file = parse_cvn_string(two_bodies, "t.cvn");
   const std::vector<std::string> incl{"."};
   const std::vector<action> acts = translate_defs(incl, file.cvn_algos);
-  // G: itself and two ports; top: itself, two ports, then per body its references and its dependences.
+  // G: itself and its ports; top: itself, its ports, then per body its references and its dependences.
   std::vector<std::size_t> kinds;
   for (const auto& act : acts) kinds.push_back(act.index());
-  EXPECT_EQ(kinds, (std::vector<std::size_t>{1, 0, 0, 1, 0, 0, 3, 3, 2, 2, 2}));
+  EXPECT_EQ(kinds, (std::vector<std::size_t>{1, 0, 1, 0, 3, 3, 2, 2, 2}));
 
-  const auto& top = std::get<Def_action>(acts[3]).def;
+  const auto& top = std::get<Def_action>(acts[2]).def;
   EXPECT_EQ(top.name, "top");
   EXPECT_EQ(top.params, std::vector<std::string>{"parin"});
   EXPECT_EQ(top.kind, algo_types::definition_kind::Function);
-  const auto& x = std::get<Port_action>(acts[4]);
-  EXPECT_EQ(x.def, "top");
-  EXPECT_EQ(x.port.name, "x");
-  EXPECT_EQ(x.port.position, 2);
-  ASSERT_TRUE(x.port.size.has_value());
-  EXPECT_EQ(algo_string::string_of_expr(*x.port.size), "parin + 1");
-  EXPECT_FALSE(x.port.value.has_value());
+  const auto& ports = std::get<Port_action>(acts[3]);
+  EXPECT_EQ(ports.def, "top");
+  ASSERT_EQ(ports.ports.size(), 2U);
+  const port_decl& x = ports.ports[0];
+  EXPECT_EQ(x.name, "x");
+  EXPECT_EQ(x.position, 2);
+  ASSERT_TRUE(x.size.has_value());
+  EXPECT_EQ(algo_string::string_of_expr(*x.size), "parin + 1");
+  EXPECT_FALSE(x.value.has_value());
+  EXPECT_EQ(ports.ports[1].name, "c");
 
-  const auto& first = std::get<Data_action>(acts[8]);
+  const auto& first = std::get<Data_action>(acts[6]);
   EXPECT_EQ(end_text(first.source), "top:x");
   EXPECT_EQ(end_text(first.destination), "top:r_let.i");
   EXPECT_EQ(first.condition, (std::optional<cond_decl>{{"c", 1}})) << "the variable goes through the port fixer";
-  const auto& last = std::get<Data_action>(acts[10]);
+  const auto& last = std::get<Data_action>(acts[8]);
   EXPECT_EQ(end_text(last.source), "top:x");
   EXPECT_EQ(last.condition, (std::optional<cond_decl>{{"c", 2}}));
 }
@@ -69,13 +72,13 @@ TEST(TranslateAlgo, ReferencesRunInTurnWithTheirOptions) {
   const std::vector<std::string> incl{"."};
   const std::vector<action> acts = translate_defs(incl, file.cvn_algos);
   algo_types::algorithm a = algo_types::create();
-  for (std::size_t k = 0; k < 7; ++k) a = apply_action(std::move(a), acts[k]);
+  for (std::size_t k = 0; k < 5; ++k) a = apply_action(std::move(a), acts[k]);
   EXPECT_EQ(algo_io::string_of_algo(a),
             "function g() {\n  in: int i;\n  out: int o;\n}\n"
             "function top(parin) {\n  in: int c, int[parin + 1] x;\n"
             "  match c with\n  | 1 ->\n      let r_let = g(parin) [period 4, sequence 2(o -> i), abstract] ;\n}\n");
   try {
-    a = apply_action(std::move(a), acts[7]);
+    a = apply_action(std::move(a), acts[5]);
     FAIL() << "the module has no file";
   } catch (const Failure& f) {
     EXPECT_EQ(f.message(), "Algorithm module Lib not found.");
