@@ -346,10 +346,17 @@ algorithm add_def_in(const context& ctx, algorithm a, const alt::def_decl& decl)
 // those read ahead stay a small part of the model's memory.
 constexpr std::size_t decls_per_batch = 16;
 
+// Each module file read inside another takes a few kilobytes of the stack and a reading thread: modules
+// nested deeper than any library needs are refused, rather than left to exhaust the stack.
+constexpr std::size_t max_module_nesting = 100;
+
 algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, const include_dirs& dirs,
                     const std::string& file_name, algorithm a) {
   if (std::find(reading->begin(), reading->end(), file_name) != reading->end())
     throw Failure(sprintf_string("Algorithm module file %s is needed while it is being read.", file_name.c_str()));
+  if (reading->size() >= max_module_nesting)
+    throw Failure(sprintf_string("Algorithm module file %s is needed inside more than %zu module files being read.",
+                                 file_name.c_str(), max_module_nesting));
   reading->push_back(file_name);
   struct done_reading {
     std::vector<std::string>& files;

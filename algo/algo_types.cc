@@ -850,12 +850,13 @@ void ref_preds(const algorithm& a, ref_id r, std::vector<ref_id>& out) {
 
 std::vector<ref_id> get_data_pred_ref(const algorithm& a, ref_id r) {
   std::vector<ref_id> out;
+  std::set<ref_id> seen;  // a wide reference may be fed by as many others as it has ports
   if (const contents* x = contents_of(a, Ref{r}))
     x->for_each_port([&](port_id p) {
       if (const auto* in = a.idx.data_in.find(p))
         in->for_each([&](port_id s, const std::optional<cond>&) {
           if (auto o = owning_ref(a, s))
-            if (std::find(out.begin(), out.end(), *o) == out.end()) out.push_back(*o);
+            if (seen.insert(*o).second) out.push_back(*o);
         });
     });
   return out;

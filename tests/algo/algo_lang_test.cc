@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -375,6 +378,26 @@ TEST(AlgoModules, Failures) {
   EXPECT_EQ(build_error(use + "Ping.p ;\n}\n", {cycle}),
             at(cycle + "/pong.alg", "line 2, characters 2-18",
                ("Algorithm module file " + cycle + "/ping.alg is needed while it is being read.").c_str()));
+  // A chain of modules, each using the next, deeper than the reader goes: refused where the first file too
+  // many is needed, not a crash. One module fewer reads.
+  const std::string chain = testing::TempDir() + "module_chain_" + std::to_string(getpid());
+  std::filesystem::create_directories(chain);
+  const int depth = 101;
+  for (int k = 0; k < depth; ++k) {
+    std::ofstream(chain + "/m" + std::to_string(k) + ".alg")
+        << "function f() {\n"
+        << (k + 1 < depth ? "  let r = M" + std::to_string(k + 1) + ".f ;\n" : std::string()) << "}\n";
+  }
+  EXPECT_EQ(build_error(use + "M0.f ;\n}\n", {chain}),
+            at(chain + "/m99.alg", "line 2, characters 2-18",
+               ("Algorithm module file " + chain + "/m100.alg is needed inside more than 100 module files being read.")
+                   .c_str()));
+  std::filesystem::remove(chain + "/m100.alg");
+  std::ofstream(chain + "/m100.alg") << "function f() {\n}\n";
+  std::filesystem::remove(chain + "/m0.alg");
+  std::filesystem::rename(chain + "/m1.alg", chain + "/m0.alg");
+  EXPECT_EQ(build_error(use + "M0.f ;\n}\n", {chain}), "");
+  std::filesystem::remove_all(chain);
 }
 
 TEST(AlgoModules, LoadAlgoFile) {
