@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "algo/algo_ops.h"
 #include "algo/algo_types.h"
@@ -85,10 +86,37 @@ void BM_build(benchmark::State& state, shape s) {
   state.counters["peak_rss_MB"] = static_cast<double>(cvn::bench::peak_rss_bytes()) / 1e6;
 }
 
+// A definition's n ports given together, each inserted in front (ports written without a rank), as the
+// translation adds a definition's head; ns_per_port should stay near flat.
+void BM_ports_in_front(benchmark::State& state) {
+  const std::int64_t n = state.range(0);
+  std::vector<ops::new_port> ports(static_cast<std::size_t>(n));
+  for (std::int64_t k = 0; k < n; ++k) {
+    ops::new_port& p = ports[static_cast<std::size_t>(k)];
+    p.type = "int";
+    p.dir = k % 2 == 0 ? direction::In : direction::Out;
+    p.name = "p" + std::to_string(k);
+    p.position = 0;
+  }
+  for (auto _ : state) {
+    at::algorithm a = at::create();
+    auto [d, b] = ops::add_def(std::move(a), std::nullopt, std::nullopt, at::definition_kind::Function, "wide");
+    std::optional<at::algorithm> built = ops::add_ports(std::move(b), d, ports);
+    benchmark::DoNotOptimize(built);
+    state.PauseTiming();
+    built.reset();
+    cvn::bench::release_free_memory();
+    state.ResumeTiming();
+  }
+  state.counters["ns_per_port"] = benchmark::Counter(
+      static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 BENCHMARK_CAPTURE(BM_build, pipeline, shape::pipeline)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_build, fan_def, shape::fan_def)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_build, fan_ref, shape::fan_ref)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_build, cases, shape::cases)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ports_in_front)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
