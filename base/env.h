@@ -153,7 +153,8 @@ class Env {
 [[nodiscard]] misc::log_fun& log();
 
 /// The path of the module's file ("module in lower case.extension", matched case-insensitively) in the
-/// directory, with the entry's own spelling; nothing when absent or the directory cannot be read.
+/// directory, with the entry's own spelling; nothing when absent or the directory cannot be read. The
+/// directory's listing is reused while the directory is unchanged.
 [[nodiscard]] std::optional<std::string> find_module_file_in_dir(const std::string& dir, const std::string& ext,
                                                                  const std::string& module);
 /// The first result of find_module_file_in_dir along the directories.

@@ -1,10 +1,14 @@
 #include "base/env.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <random>
@@ -132,6 +136,14 @@ class ModuleFiles : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   void touch(const std::string& name) { std::ofstream(dir_ + "/" + name) << ""; }
+  // Dates the directory an hour back, as one left alone since: its listing may then be kept between calls.
+  static void settle(const std::string& dir) {
+    timespec times[2];
+    ASSERT_EQ(clock_gettime(CLOCK_REALTIME, &times[0]), 0);
+    times[0].tv_sec -= 3600;
+    times[1] = times[0];
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.c_str(), times, 0), 0);
+  }
   std::string dir_;
 };
 
@@ -142,6 +154,57 @@ TEST_F(ModuleFiles, CaseInsensitiveMatchWithTheEntrySpelling) {
   EXPECT_EQ(find_module_file_in_dir(dir_ + "/", "arc", "mylib"), dir_ + "/MYLIB.ARC");
   EXPECT_EQ(find_module_file_in_dir(dir_, "alg", "MyLib"), std::nullopt);
   EXPECT_EQ(find_module_file_in_dir(dir_, "alg", "Other"), dir_ + "/other.alg");
+}
+
+TEST_F(ModuleFiles, FirstMatchingEntryInReadingOrder) {
+  for (const char* name : {"Lib.alg", "LIB.ALG", "lib.alg", "lIb.Alg", "lib.arc"}) touch(name);
+  std::string first;
+  DIR* d = opendir(dir_.c_str());
+  ASSERT_NE(d, nullptr);
+  while (const dirent* e = readdir(d))
+    if (cvn::misc::lowercase(e->d_name) == "lib.alg") {
+      first = e->d_name;
+      break;
+    }
+  closedir(d);
+  EXPECT_EQ(find_module_file_in_dir(dir_, "alg", "LIB"), dir_ + "/" + first);
+  settle(dir_);
+  for (int call = 0; call < 2; ++call) EXPECT_EQ(find_module_file_in_dir(dir_, "alg", "lib"), dir_ + "/" + first);
+}
+
+// Each call answers from the directory as it is then, also when a listing of it was kept.
+TEST_F(ModuleFiles, ChangesBetweenCallsAreSeen) {
+  const std::string lib = dir_ + "/lib";
+  ASSERT_EQ(mkdir(lib.c_str(), 0700), 0);
+  const auto found = [&](const std::string& module) { return find_module_file_in_dir(lib, "alg", module); };
+  const auto in_lib = [&](const std::string& name) { return std::optional<std::string>(lib + "/" + name); };
+  // Two reads of the directory dated back: the second may be answered from a kept listing.
+  const auto settled_then = [&](const std::string& module, const std::optional<std::string>& expected) {
+    settle(lib);
+    EXPECT_EQ(found(module), expected);
+    EXPECT_EQ(found(module), expected);
+  };
+  std::ofstream(lib + "/a.alg") << "";
+  settled_then("B", std::nullopt);
+  std::ofstream(lib + "/B.alg") << "";
+  EXPECT_EQ(found("b"), in_lib("B.alg"));
+
+  settled_then("A", in_lib("a.alg"));
+  ASSERT_EQ(std::rename((lib + "/a.alg").c_str(), (lib + "/C.ALG").c_str()), 0);
+  EXPECT_EQ(found("A"), std::nullopt);
+  EXPECT_EQ(found("c"), in_lib("C.ALG"));
+
+  settled_then("b", in_lib("B.alg"));
+  ASSERT_EQ(std::remove((lib + "/B.alg").c_str()), 0);
+  EXPECT_EQ(found("b"), std::nullopt);
+
+  // Another directory put in place under the same name.
+  settled_then("c", in_lib("C.ALG"));
+  ASSERT_EQ(std::rename(lib.c_str(), (dir_ + "/old").c_str()), 0);
+  ASSERT_EQ(mkdir(lib.c_str(), 0700), 0);
+  std::ofstream(lib + "/c.alg") << "";
+  settle(lib);
+  EXPECT_EQ(found("C"), in_lib("c.alg"));
 }
 
 TEST_F(ModuleFiles, SearchAlongDirectories) {
@@ -166,6 +229,19 @@ TEST_F(ModuleFiles, UnreadableDirectoryGivesNothingAndALevelTwoMessage) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(find_module_file_in_dir(missing, "arc", "M"), std::nullopt);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Env] opendir: No such file or directory " + missing);
+  // A directory read, then removed: gone as well, reported on every call.
+  const std::string gone = dir_ + "/gone";
+  ASSERT_EQ(mkdir(gone.c_str(), 0700), 0);
+  std::ofstream(gone + "/m.arc") << "";
+  settle(gone);
+  EXPECT_EQ(find_module_file_in_dir(gone, "arc", "M"), gone + "/m.arc");
+  ASSERT_EQ(std::remove((gone + "/m.arc").c_str()), 0);
+  ASSERT_EQ(rmdir(gone.c_str()), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(find_module_file_in_dir(gone, "arc", "M"), std::nullopt);
+  EXPECT_EQ(find_module_file_in_dir(gone, "arc", "M"), std::nullopt);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Env] opendir: No such file or directory " + gone +
+                                                        "[Env] opendir: No such file or directory " + gone);
   log().set_level(level);
 }
 
