@@ -15,11 +15,14 @@ namespace cvn::cvn_lexer {
 struct file_input;
 
 /// What the scanner's rules update: the position after the last match and the offset where it began (a
-/// match never spans a counted line); the file being read, for a scan of a file; the texts of the tokens
+/// match never spans a counted line); for a token read in several matches, the offset where it began and,
+/// for a string, its lexeme so far; the file being read, for a scan of a file; the texts of the tokens
 /// that carry one; and where the lines start, from line `first_line` on, to locate tokens by offset.
 struct state {
   loc::position pos;
   std::int32_t start = 0;
+  std::int32_t split_start = 0;
+  std::string split_text;
   file_input* input = nullptr;
   cvn_build::text_arena texts;
   std::vector<std::int32_t> line_starts{0};

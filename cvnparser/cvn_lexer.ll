@@ -15,9 +15,11 @@
 #include "base/misc.h"
 #include "cvnparser/cvn_lexer.h"
 
-// A file is scanned in pieces of this size rather than flex's default 8 kB.
-#define YY_READ_BUF_SIZE 65536
-#define YY_BUF_SIZE (2 * YY_READ_BUF_SIZE)
+// A file is read in pieces of half the scanner's buffer: 64 kB rather than flex's default 8 kB, until a token
+// outgrows the buffer. Flex then doubles the buffer, and the pieces grow with it: with pieces of a fixed size,
+// each refill during a long token would rescan the token from its start, a cost growing with its square.
+#define YY_BUF_SIZE (2 * 65536)
+#define YY_READ_BUF_SIZE (YY_CURRENT_BUFFER_LVALUE->yy_buf_size / 2)
 }
 
 %{
@@ -214,6 +216,15 @@ std::int64_t int_of_lexeme(const char* text, std::size_t length, const cvn::loc:
   return negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
 }
 
+/// Ends a string read in several matches: located from its opening quote, its value its lexeme but the first
+/// and the last character, as for a string matched at once.
+parser::token_kind_type end_of_split_string(cvn::cvn_lexer::state& s, cvn::cvn_build::value& v) {
+  s.start = s.split_start;
+  v.str = s.texts.copy(s.split_text.data() + 1, s.split_text.size() - 2);
+  std::string().swap(s.split_text);
+  return parser::token::TOK_STRING;
+}
+
 }  // namespace
 %}
 
@@ -221,13 +232,14 @@ std::int64_t int_of_lexeme(const char* text, std::size_t length, const cvn::loc:
 %option prefix="cvnyy"
 %option extra-type="cvn::cvn_lexer::state*"
 %option full
+%x COMMENT_REST STRING_REST
 
 DIGITS   [0-9]+
 EXPONENT e[+-]?{DIGITS}
 
 %%
 
-<<EOF>>   { yyextra->start = yyextra->pos.offset; return parser::token::TOK_YYEOF; }
+<INITIAL><<EOF>> { yyextra->start = yyextra->pos.offset; return parser::token::TOK_YYEOF; }
 "->"      { return parser::token::TOK_ARROW; }
 "<-"      { return parser::token::TOK_LARROW; }
 "\\"      { return parser::token::TOK_BACKSLASH; }
@@ -259,8 +271,16 @@ EXPONENT e[+-]?{DIGITS}
             yyextra->pos.bol = yyextra->pos.offset;
             yyextra->line_starts.push_back(yyextra->pos.offset);
           }
-"#"[^\n]* { return parser::token::TOK_COMMENT; }
-\"[^"]*\"* {
+  /* A NUL byte inside a match makes flex rescan the match from its start: comments and strings are matched up
+     to each NUL byte, the rest read in the states below, so that NUL bytes cost no more than other bytes. */
+"#"[^\n\0]* { return parser::token::TOK_COMMENT; }
+"#"[^\n\0]*\0 { yyextra->split_start = yyextra->start; BEGIN(COMMENT_REST); }
+\"[^"\0]*\0 {
+            yyextra->split_start = yyextra->start;
+            yyextra->split_text.assign(yytext, static_cast<std::size_t>(yyleng));
+            BEGIN(STRING_REST);
+          }
+\"[^"\0]*\"* {
             /* The value drops the first and the last character of the lexeme; line feeds inside do not
                count as lines. A lone quote at the end of the input has no such value. */
             if (yyleng < 2) cvn::loc::raise_problem({yyextra->pos, yyextra->pos}, "lexing: empty token");
@@ -287,6 +307,31 @@ EXPONENT e[+-]?{DIGITS}
             const cvn::loc::position here{yyextra->pos.file, yyextra->pos.line, yyextra->pos.bol, yyextra->start};
             cvn::loc::raise_problem({here, here}, "lexing: empty token");
           }
+
+<COMMENT_REST>{
+[^\n\0]+  { }
+\0        { }
+  /* The line feed is left for the next token. */
+\n        {
+            yyless(0);
+            yyextra->pos.offset -= 1;
+            yyextra->start = yyextra->split_start;
+            BEGIN(INITIAL);
+            return parser::token::TOK_COMMENT;
+          }
+<<EOF>>   { yyextra->start = yyextra->split_start; BEGIN(INITIAL); return parser::token::TOK_COMMENT; }
+}
+
+<STRING_REST>{
+[^"\0]+   { yyextra->split_text.append(yytext, static_cast<std::size_t>(yyleng)); }
+\0        { yyextra->split_text.push_back('\0'); }
+\"+       {
+            yyextra->split_text.append(yytext, static_cast<std::size_t>(yyleng));
+            BEGIN(INITIAL);
+            return end_of_split_string(*yyextra, *yylval);
+          }
+<<EOF>>   { BEGIN(INITIAL); return end_of_split_string(*yyextra, *yylval); }
+}
 
 %%
 

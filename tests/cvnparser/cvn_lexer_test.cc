@@ -170,15 +170,19 @@ TEST(CvnLexer, IntegersMustFitSignedSixtyThreeBits) {
   EXPECT_EQ(lex_failure("99999999999999999999999"), "File \"t.cvn\", line 1, character 23:\nError: int_of_string");
 }
 
-// Every token with its location, up to the end of input.
+// Every token with its location, up to the end of input or to the lexical failure, which ends the text.
 std::string lex_located(Cvn_lexer& lexer) {
   std::string out;
-  for (;;) {
-    const auto t = lexer.lexer();
-    const auto where = lexer.located(t.location);
-    out += show(t) + "@" + std::to_string(where.begin.offset) + "-" + std::to_string(where.end.offset) + ":" +
-           std::to_string(where.end.line) + "/" + std::to_string(where.end.bol) + " ";
-    if (t.kind() == parser::symbol_kind::S_YYEOF) return out;
+  try {
+    for (;;) {
+      const auto t = lexer.lexer();
+      const auto where = lexer.located(t.location);
+      out += show(t) + "@" + std::to_string(where.begin.offset) + "-" + std::to_string(where.end.offset) + ":" +
+             std::to_string(where.end.line) + "/" + std::to_string(where.end.bol) + " ";
+      if (t.kind() == parser::symbol_kind::S_YYEOF) return out;
+    }
+  } catch (const cvn::loc::Problem& p) {
+    return out + cvn::loc::string_of_problem(p);
   }
 }
 
@@ -194,6 +198,42 @@ TEST(CvnLexer, AFileScannedAsItIsReadMatchesTheRewrittenText) {
     Cvn_lexer from_text(cvn::misc::replace_in_string("..", " .. ", text), path);
     Cvn_lexer from_file(Cvn_lexer::from_file, path);
     EXPECT_EQ(lex_located(from_file), lex_located(from_text)) << text.substr(text.size() > 20 ? text.size() - 20 : 0);
+  }
+  std::remove(path.c_str());
+}
+
+// Tokens longer than a piece of the file (strings, comments, identifiers, blanks, numbers) are read as from the
+// whole text at once; NUL bytes in a comment or a string, which end a match, leave it one token with its value
+// and location, a failure after it located as ever.
+TEST(CvnLexer, TokensLongerThanAPieceOfTheFile) {
+  const std::string path = (std::filesystem::temp_directory_path() / "cvn_lexer_test_long.cvn").string();
+  const std::string big(200000, 'x');
+  const std::string zeros(140000, '0');
+  const std::string nul(1, '\0');
+  const std::string string_text = "a \"" + big + nul + "\n" + big + "\"\"\n b";
+  const std::string comment_text = "# " + big + nul + nul + big + "\n c";
+  for (const std::string& text :
+       {string_text, comment_text, "#" + nul + big + nul, "#" + nul + "\n", "\"" + big + nul + big,
+        "N" + big + "-" + big + " x.." + big, std::string(150000, ' ') + "\t\r" + std::string(150000, ' ') + "z",
+        "-" + zeros + "12.5e1 +" + zeros + "7", big + "\n" + big + " \"", "\"" + nul + "\n\" #" + nul + big + "\n%"}) {
+    cvn::misc::write_file(path, text);
+    Cvn_lexer from_text(cvn::misc::replace_in_string("..", " .. ", text), path);
+    Cvn_lexer from_file(Cvn_lexer::from_file, path);
+    const std::string tokens = lex_located(from_file);
+    EXPECT_EQ(tokens, lex_located(from_text)) << text.substr(0, 20);
+    if (text == string_text) {
+      // The line feed inside the string is not counted; the one after it is.
+      EXPECT_EQ(tokens, "IDENT(a)@0-1:1/0 STRING(" + big + nul + "\n" + big +
+                            "\")@2-400007:1/0 IDENT(b)@400009-400010:2/400008 end of file@400010-400010:2/400008 ");
+    } else if (text == comment_text) {
+      EXPECT_EQ(tokens, "#@0-400004:1/0 IDENT(c)@400006-400007:2/400005 end of file@400007-400007:2/400005 ");
+    } else if (text.back() == '"') {
+      EXPECT_EQ(tokens, "IDENT(" + big + ")@0-200000:1/0 IDENT(" + big + ")@200001-400001:2/200001 "
+                        "File \"" + path + "\", line 2, character 200002:\nError: lexing: empty token");
+    } else if (text.back() == '%') {
+      EXPECT_EQ(tokens, "STRING(" + nul + "\n)@0-4:1/0 #@5-200007:1/0 "
+                        "File \"" + path + "\", line 2, character 0:\nError: lexing: empty token");
+    }
   }
   std::remove(path.c_str());
 }
