@@ -80,12 +80,14 @@ using cvn::lexer::token_kind;
 .                  { return -1; }
 }
 
+  /* The runs inside literals stop at NUL bytes, which "." takes one at a time: a NUL byte inside a match makes
+     flex rescan the match from its start, which for long literals holding many would be quadratic. */
 <STR>{
 \\\"               { st->buffer += '"'; }
 \\\\               { st->buffer += '\\'; }
 \"                 { BEGIN(INITIAL); return static_cast<int>(token_kind::String); }
 \n                 { new_line(st); st->buffer += '\n'; }
-[^\\\"\n]+         { st->buffer.append(yytext, static_cast<std::size_t>(yyleng)); }
+[^\\\"\n\0]+       { st->buffer.append(yytext, static_cast<std::size_t>(yyleng)); }
 .                  { st->buffer += yytext[0]; }
 <<EOF>>            { return -2; }
 }
@@ -93,7 +95,7 @@ using cvn::lexer::token_kind;
 <CODE>{
 "}>"               { BEGIN(INITIAL); return static_cast<int>(token_kind::Code); }
 \n                 { new_line(st); st->buffer += '\n'; }
-[^}\n]+            { st->buffer.append(yytext, static_cast<std::size_t>(yyleng)); }
+[^}\n\0]+          { st->buffer.append(yytext, static_cast<std::size_t>(yyleng)); }
 .                  { st->buffer += yytext[0]; }
 <<EOF>>            { return -3; }
 }

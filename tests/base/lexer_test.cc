@@ -119,6 +119,25 @@ TEST(CommonLexer, LexicalErrors) {
   EXPECT_EQ(all("-4611686018427387904")[0].int_value, -4611686018427387904LL);
 }
 
+// Runs inside literals stop at NUL bytes, which are kept one at a time as any other byte, in long literals too.
+TEST(CommonLexer, NulBytesInsideLiterals) {
+  const std::string nul(1, '\0');
+  const std::string run(100000, 'a');
+  const auto ts = all("\"" + run + nul + nul + "\\\"" + nul + "\n\" <{" + nul + "}" + run + nul + "}>");
+  ASSERT_EQ(ts.size(), 3u);
+  EXPECT_EQ(ts[0].text, run + nul + nul + "\"" + nul + "\n");
+  EXPECT_EQ(ts[0].where.end.offset, 100008);
+  EXPECT_EQ(ts[1].kind, k::Code);
+  EXPECT_EQ(ts[1].text, nul + "}" + run + nul);
+  EXPECT_EQ(ts[1].where.begin.line, 2);
+  EXPECT_EQ(ts[1].where.begin.offset, 100009);
+  EXPECT_EQ(ts[1].where.end.offset, 200016);
+  EXPECT_EQ(problem_text("x\n\"" + run + nul + "\\"),
+            "File \"f.alg\", line 2, character 100003:\nError: String not terminated.");
+  EXPECT_EQ(problem_text("<{" + nul + run + "}"),
+            "File \"f.alg\", line 1, character 100004:\nError: Code not terminated.");
+}
+
 // next() reads what main() reads; its identifier texts stay valid while the lexer lives, a literal's until the
 // next literal.
 TEST(CommonLexer, ViewsReadAsCopies) {
