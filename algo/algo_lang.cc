@@ -351,7 +351,7 @@ constexpr std::size_t decls_per_batch = 16;
 // nested deeper than any library needs are refused, rather than left to exhaust the stack.
 constexpr std::size_t max_module_nesting = 100;
 
-// Files below this size are read without a thread of their own.
+// Files below this size are read whole before they are built, without a thread of their own.
 constexpr std::uintmax_t small_file_bytes = 64 * 1024;
 
 algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, const include_dirs& dirs,
@@ -369,15 +369,22 @@ algorithm read_file(const std::shared_ptr<std::vector<std::string>>& reading, co
   // Each definition is built as soon as it is read and dropped once built, so that the declarations of the
   // file are never held whole beside the model; the reading runs ahead on a thread of its own. A syntax or
   // lexical error anywhere in the file still comes first, as when the file is read before anything is
-  // built: the first building failure waits for the end of the reading. A small file (a library module,
-  // mostly) is read in turns with the building: starting a thread would cost more than it saves.
+  // built: the first building failure waits for the end of the reading.
   const context ctx{dirs, reading, loader_of(reading)};
   std::error_code unknown;
   const std::uintmax_t size = std::filesystem::file_size(file_name, unknown);
-  const bool threaded = pipe::threads_help() && (unknown || size >= small_file_bytes);
+  if (!unknown && size < small_file_bytes) {
+    // A small file (a library module, mostly) is read whole, then built: a thread would cost more than it
+    // saves, and the parser is done before the modules it names are read in turn, so that a chain of
+    // modules does not stack up one parser per module.
+    std::vector<alt::def_decl> decls;
+    algo_io::for_each_decl_of_file(file_name, [&decls](alt::def_decl&& decl) { decls.push_back(std::move(decl)); });
+    for (const alt::def_decl& decl : decls) a = add_def_in(ctx, std::move(a), decl);
+    return a;
+  }
   pipe::run<alt::def_decl>(
       [&file_name](const std::function<void(alt::def_decl&&)>& put) { algo_io::for_each_decl_of_file(file_name, put); },
-      [&](alt::def_decl&& decl) { a = add_def_in(ctx, std::move(a), decl); }, threaded, decls_per_batch);
+      [&](alt::def_decl&& decl) { a = add_def_in(ctx, std::move(a), decl); }, pipe::threads_help(), decls_per_batch);
   return a;
 }
 
