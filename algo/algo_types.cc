@@ -86,8 +86,7 @@ void data_sources::add_to_others(const entry& e) {
   }
   if (large() == nullptr) {
     // Too many for a list: index them, oldest first.
-    std::vector<entry> old;
-    for_each([&](const port_id& p, const std::optional<cond>& c) { old.emplace_back(p, c); });
+    const std::vector<entry> old = entries();
     indexed* x = rc::create<indexed>();
     release();
     bits_ = reinterpret_cast<std::uint64_t>(x) | 2;
@@ -97,8 +96,7 @@ void data_sources::add_to_others(const entry& e) {
   const std::uint64_t k = x.next++;
   x.by_age = std::move(x.by_age).add(k, e);
   x.by_cond = std::move(x.by_cond).update(e.second, [&](stamps& g) { g = std::move(g).add(k, {}); });
-  const std::optional<port_id> p = e.second ? std::optional<port_id>(e.second->port) : std::nullopt;
-  x.by_port = std::move(x.by_port).update(p, [&](stamps& g) { g = std::move(g).add(k, {}); });
+  x.by_port = std::move(x.by_port).update(port_of(e.second), [&](stamps& g) { g = std::move(g).add(k, {}); });
 }
 
 void data_sources::remove(const entry& e) {
@@ -119,11 +117,8 @@ void data_sources::remove(const entry& e) {
       if (groups.get(key).empty()) groups = std::move(groups).remove(key);
     };
     drop(x.by_cond, e.second);
-    drop(x.by_port, e.second ? std::optional<port_id>(e.second->port) : std::nullopt);
-    if (x.by_age.size() > small_max) return;
-    std::vector<entry> rest;
-    for_each([&](const port_id& p, const std::optional<cond>& c) { rest.emplace_back(p, c); });
-    set(std::move(rest));
+    drop(x.by_port, port_of(e.second));
+    if (x.by_age.size() <= small_max) set(entries());
     return;
   }
   std::vector<entry> next;
@@ -138,13 +133,19 @@ void data_sources::remove(const entry& e) {
   set(std::move(next));
 }
 
-void data_sources::set(std::vector<entry>&& entries) {
+std::vector<data_sources::entry> data_sources::entries() const {
+  std::vector<entry> out;
+  for_each([&](const port_id& p, const std::optional<cond>& c) { out.emplace_back(p, c); });
+  return out;
+}
+
+void data_sources::set(std::vector<entry>&& sources) {
   release();
   bits_ = 0;
-  if (entries.size() == 1 && fits_in_place(entries.front()))
-    add(entries.front());
-  else if (!entries.empty())
-    bits_ = reinterpret_cast<std::uint64_t>(rc::create<list>(std::move(entries)));
+  if (sources.size() == 1 && fits_in_place(sources.front()))
+    add(sources.front());
+  else if (!sources.empty())
+    bits_ = reinterpret_cast<std::uint64_t>(rc::create<list>(std::move(sources)));
 }
 
 void data_sources::release() noexcept {

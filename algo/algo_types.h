@@ -871,7 +871,11 @@ class data_sources {
     return !e.second && e.first.value > 0 && e.first.value < (std::int64_t{1} << 62);
   }
   void add_to_others(const entry& e);
-  void set(std::vector<entry>&& entries);  // newest first
+  [[nodiscard]] std::vector<entry> entries() const;  // newest first
+  [[nodiscard]] static std::optional<port_id> port_of(const std::optional<cond>& c) {
+    return c ? std::optional<port_id>(c->port) : std::nullopt;
+  }
+  void set(std::vector<entry>&& sources);  // newest first
   indexed& own_index();
   void release() noexcept;
 
