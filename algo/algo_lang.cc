@@ -347,8 +347,9 @@ algorithm add_def_in(const context& ctx, algorithm a, const alt::def_decl& decl)
 // those read ahead stay a small part of the model's memory.
 constexpr std::size_t decls_per_batch = 16;
 
-// Each module file read inside another takes a few kilobytes of the stack and a reading thread: modules
-// nested deeper than any library needs are refused, rather than left to exhaust the stack.
+// Each module file read inside another takes a few kilobytes of the stack (and, from small_file_bytes on, a
+// reading thread): modules nested deeper than any library needs are refused, rather than left to exhaust the
+// stack.
 constexpr std::size_t max_module_nesting = 100;
 
 // Files below this size are read whole before they are built, without a thread of their own.
