@@ -196,14 +196,14 @@ class Make {
       return l;
     }
   }
-  // The index of l when some edge of this pool's graphs ever carried it.
+  // The index of l when some edge of this pool's graphs ever carried it. A query leaves the pool as it is
+  // (only `intern` notes recent labels), so that copies of a graph may be queried from several threads.
   [[nodiscard]] std::optional<label_id> find_label(const L& l) const {
     if constexpr (pooled) {
       if (!pool_) return std::nullopt;
       if (const std::optional<std::uint32_t> id = pool_->find_recent(l)) return id;
       auto it = pool_->index.find(l);
       if (it == pool_->index.end()) return std::nullopt;
-      pool_->note_recent(it->second);
       return it->second;
     } else {
       return l;
