@@ -11,7 +11,8 @@
 // Edges hold their labels by index into a pool that every version derived from one graph shares (labels
 // are values and few distinct ones exist), unless a label is a small trivially copyable value, held as is.
 // The pool only grows: a version never holds an index that was added after it, so sharing it changes no
-// version. Keys that map to machine words in their own order (integers, table identifiers) get a node table
+// version. The label order must be total: two labels it finds equivalent are one label, stored once. Only
+// edits write the pool; copies of a graph may be queried from several threads. Keys that map to machine words in their own order (integers, table identifiers) get a node table
 // on a radix trie (a few nodes per lookup); others get the ordered map. Both visit keys in ascending order.
 #include <algorithm>
 #include <cstdint>
