@@ -1,3 +1,9 @@
+%top{
+// Flex names its scanner state `yyguts_t` whatever the prefix: a name of this scanner's own keeps it apart
+// from the application-file scanner's.
+#define yyguts_t cvnlex_guts_t
+}
+
 %{
 // Scanner of the newer languages. Positions are byte offsets kept in the scanner's extra data.
 #include <cerrno>

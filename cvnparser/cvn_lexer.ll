@@ -20,6 +20,9 @@
 // each refill during a long token would rescan the token from its start, a cost growing with its square.
 #define YY_BUF_SIZE (2 * 65536)
 #define YY_READ_BUF_SIZE (YY_CURRENT_BUFFER_LVALUE->yy_buf_size / 2)
+// Flex names its scanner state `yyguts_t` whatever the prefix; the program's other scanner defines it too,
+// with other fields, and one name for two types breaks the one-definition rule.
+#define yyguts_t cvnyy_guts_t
 }
 
 %{
