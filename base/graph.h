@@ -12,8 +12,10 @@
 // are values and few distinct ones exist), unless a label is a small trivially copyable value, held as is.
 // The pool only grows: a version never holds an index that was added after it, so sharing it changes no
 // version. The label order must be total: two labels it finds equivalent are one label, stored once. Only
-// edits write the pool; copies of a graph may be queried from several threads. Keys that map to machine words in their own order (integers, table identifiers) get a node table
-// on a radix trie (a few nodes per lookup); others get the ordered map. Both visit keys in ascending order.
+// edits write the pool, so copies of a graph may be queried from several threads.
+//
+// Keys that map to machine words in their own order (integers, table identifiers) get a node table on a
+// radix trie (a few nodes per lookup); others get the ordered map. Both visit keys in ascending order.
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -197,8 +199,8 @@ class Make {
       return l;
     }
   }
-  // The index of l when some edge of this pool's graphs ever carried it. A query leaves the pool as it is
-  // (only `intern` notes recent labels), so that copies of a graph may be queried from several threads.
+  // The index of l when some edge of this pool's graphs ever carried it. Only `intern` notes recent labels:
+  // a query leaves the shared pool as it is.
   [[nodiscard]] std::optional<label_id> find_label(const L& l) const {
     if constexpr (pooled) {
       if (!pool_) return std::nullopt;
