@@ -68,21 +68,30 @@ at::algorithm build(shape s, std::int64_t n) {
   return a;
 }
 
+// Frees a built model outside the timing. Freeing is not part of building, and its pages go back to the
+// system, so that every build, as in a fresh process, pays for the pages it touches: otherwise the small
+// builds, repeated, would reuse the pages of the first while the largest, made once, pays for all of its own.
+void drop_untimed(benchmark::State& state, std::optional<at::algorithm>& built) {
+  state.PauseTiming();
+  built.reset();
+  cvn::bench::release_free_memory();
+  state.ResumeTiming();
+}
+
+// Time per item, for n items per iteration.
+benchmark::Counter per_item(std::int64_t n) {
+  return benchmark::Counter(static_cast<double>(n),
+                            benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 void BM_build(benchmark::State& state, shape s) {
   const std::int64_t n = state.range(0);
   for (auto _ : state) {
     std::optional<at::algorithm> a = build(s, n);
     benchmark::DoNotOptimize(a);
-    // Freeing the model is not part of building it. Its pages go back to the system, so that every build,
-    // as in a fresh process, pays for the pages it touches: otherwise the small builds, repeated, would
-    // reuse the pages of the first while the largest, made once, pays for all of its own.
-    state.PauseTiming();
-    a.reset();
-    cvn::bench::release_free_memory();
-    state.ResumeTiming();
+    drop_untimed(state, a);
   }
-  state.counters["ns_per_ref"] = benchmark::Counter(
-      static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_ref"] = per_item(n);
   state.counters["peak_rss_MB"] = static_cast<double>(cvn::bench::peak_rss_bytes()) / 1e6;
 }
 
@@ -103,13 +112,9 @@ void BM_ports_in_front(benchmark::State& state) {
     auto [d, b] = ops::add_def(std::move(a), std::nullopt, std::nullopt, at::definition_kind::Function, "wide");
     std::optional<at::algorithm> built = ops::add_ports(std::move(b), d, ports);
     benchmark::DoNotOptimize(built);
-    state.PauseTiming();
-    built.reset();
-    cvn::bench::release_free_memory();
-    state.ResumeTiming();
+    drop_untimed(state, built);
   }
-  state.counters["ns_per_port"] = benchmark::Counter(
-      static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_port"] = per_item(n);
 }
 
 BENCHMARK_CAPTURE(BM_build, pipeline, shape::pipeline)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
