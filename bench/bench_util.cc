@@ -2,8 +2,11 @@
 
 #include <malloc.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <string>
 
 #include "base/misc.h"
@@ -50,6 +53,16 @@ std::string cached_file(const std::string& name, const std::function<std::string
 std::string generated_cvn_file(const std::string& shape, std::int64_t bytes) {
   return cached_file("/tmp/cvn_bench_" + shape + "_" + std::to_string(bytes) + ".cvn",
                      [&] { return generate_cvn(shape, static_cast<std::size_t>(bytes)); });
+}
+
+double best_seconds(int tries, const std::function<void()>& f) {
+  double best = std::numeric_limits<double>::infinity();
+  for (int k = 0; k < tries; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
 }
 
 }  // namespace cvn::bench

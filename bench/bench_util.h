@@ -38,4 +38,8 @@ void release_free_memory();
 /// Resident memory of this process now, in bytes (VmRSS).
 [[nodiscard]] std::int64_t current_rss_bytes();
 
+/// The shortest of `tries` timed calls of f, in seconds: a pause of a shared host may make one run take
+/// twice as long as the next.
+[[nodiscard]] double best_seconds(int tries, const std::function<void()>& f);
+
 }  // namespace cvn::bench
