@@ -12,7 +12,9 @@
 // are values and few distinct ones exist), unless a label is a small trivially copyable value, held as is.
 // The pool only grows: a version never holds an index that was added after it, so sharing it changes no
 // version. The label order must be total: two labels it finds equivalent are one label, stored once. Only
-// edits write the pool, so copies of a graph may be queried from several threads.
+// edits write the pool, so copies of a graph may be queried from several threads, as long as no thread
+// edits any of them meanwhile: an edit may add a label, and adding one may reallocate the table through
+// which the pool finds its labels.
 //
 // Keys that map to machine words in their own order (integers, table identifiers) get a node table on a
 // radix trie (a few nodes per lookup); others get the ordered map. Both visit keys in ascending order.
