@@ -105,10 +105,6 @@ void report(benchmark::State& state, std::size_t file_bytes, std::int64_t held_b
 
 constexpr int tries = 3;
 
-double seconds_since(std::chrono::steady_clock::time_point t) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
-}
-
 // The tokens of the file, read whole first as the builder reads it.
 std::int64_t lex_file(const std::string& file) {
   const std::string text = cvn::misc::string_of_file(file);
@@ -142,12 +138,12 @@ void BM_algo_build(benchmark::State& state) {
     auto a = std::make_optional(cvn::algo_lang::load_algo_file(dirs, file, cvn::algo_types::create()));
     defs = static_cast<std::int64_t>(cvn::algo_types::defs(*a).size());
     benchmark::DoNotOptimize(defs);
-    best = std::min(best, seconds_since(start));
+    best = std::min(best, cvn::bench::seconds_since(start));
     // The model belongs to the caller: freeing it is not building it, and is reported on its own.
     state.PauseTiming();
     const auto freeing = std::chrono::steady_clock::now();
     a.reset();
-    free_s += seconds_since(freeing);
+    free_s += cvn::bench::seconds_since(freeing);
     cvn::bench::release_free_memory();
     state.ResumeTiming();
   }

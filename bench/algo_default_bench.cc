@@ -37,10 +37,6 @@ std::int64_t lex_all(const std::string& file) {
   return tokens;
 }
 
-double seconds_since(std::chrono::steady_clock::time_point t) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
-}
-
 constexpr int tries = 3;
 
 struct phases {
@@ -59,7 +55,7 @@ phases run_default(const std::string& file, benchmark::State* timed = nullptr) {
   if (timed != nullptr) timed->PauseTiming();
   const auto t = std::chrono::steady_clock::now();
   held.reset();
-  p.free = seconds_since(t);
+  p.free = cvn::bench::seconds_since(t);
   if (timed != nullptr) timed->ResumeTiming();
   return p;
 }
@@ -70,11 +66,11 @@ phases run_in_turn(const std::string& file) {
   phases p;
   auto t = std::chrono::steady_clock::now();
   cvn::cvn_types::cvn_file tree = cvn::cvn_main::parse_cvn(file);
-  p.parse = seconds_since(t);
+  p.parse = cvn::bench::seconds_since(t);
   t = std::chrono::steady_clock::now();
   std::optional<cvn::cvn_main::written_algorithms> held = cvn::cvn_main::write_algorithms(
       incl, std::move(tree), [&p](const std::string& piece) { p.text += piece.size(); });
-  p.convert = seconds_since(t);
+  p.convert = cvn::bench::seconds_since(t);
   return p;
 }
 
@@ -105,7 +101,7 @@ void BM_default(benchmark::State& state, const std::string& shape) {
   for (auto _ : state) {
     const auto t = std::chrono::steady_clock::now();
     const phases p = run_default(file, &state);
-    best = std::min(best, seconds_since(t) - p.free);
+    best = std::min(best, cvn::bench::seconds_since(t) - p.free);
     benchmark::DoNotOptimize(p.text);
   }
   const double lex_best = cvn::bench::best_seconds(tries, [&] { benchmark::DoNotOptimize(lex_all(file)); });

@@ -55,12 +55,16 @@ std::string generated_cvn_file(const std::string& shape, std::int64_t bytes) {
                      [&] { return generate_cvn(shape, static_cast<std::size_t>(bytes)); });
 }
 
+double seconds_since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
 double best_seconds(int tries, const std::function<void()>& f) {
   double best = std::numeric_limits<double>::infinity();
   for (int k = 0; k < tries; ++k) {
     const auto start = std::chrono::steady_clock::now();
     f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    best = std::min(best, seconds_since(start));
   }
   return best;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Shared bits of the benchmark programs.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -37,6 +38,9 @@ void release_free_memory();
 
 /// Resident memory of this process now, in bytes (VmRSS).
 [[nodiscard]] std::int64_t current_rss_bytes();
+
+/// Seconds from t to now.
+[[nodiscard]] double seconds_since(std::chrono::steady_clock::time_point t);
 
 /// The shortest of `tries` timed calls of f, in seconds: a pause of a shared host may make one run take
 /// twice as long as the next.
