@@ -61,6 +61,16 @@ TEST_F(Model, PortPositionsInsertAndShift) {
   EXPECT_EQ(at::ports_by_order(a, at::Def{g}, direction::In), (std::vector<at::port_id>{y, ga, gb, x, z}));
 }
 
+TEST_F(Model, PortsAddedAfterARemovalStillGoLast) {
+  // The orders left by a removal may have a gap (b stays past the single input left): a port given no
+  // position, or one beyond the end, still goes after the others rather than pushing them back.
+  a = ops::remove_port(a, ga);
+  const at::port_id x = port(a, g, "x", direction::In);
+  EXPECT_EQ(at::ports_by_order(a, at::Def{g}, direction::In), (std::vector<at::port_id>{gb, x}));
+  const at::port_id y = port(a, g, "y", direction::In, "int", 5);
+  EXPECT_EQ(at::ports_by_order(a, at::Def{g}, direction::In), (std::vector<at::port_id>{gb, x, y}));
+}
+
 // Ports added together against the same ports added one at a time: random positions (in front, inside,
 // beyond, negative, none), both directions, a definition with ports already or with references, and a
 // name that is taken somewhere in the list.
@@ -414,6 +424,11 @@ TEST_F(Model, TypeAndDirectionRules) {
             "Port a: In port a cannot send data to in port b.");
   EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, to, rport(a, y, "b")); }),
             "Port o: Out port o cannot send data to in port b.");
+  // An inner reference feeds the definition's outputs, never its inputs: only its users feed those.
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, rport(a, x, "o"), tc); }),
+            "Port o: Out port o cannot send data to in port c.");
+  EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, rport(a, x, "a"), tc); }),
+            "Port a: In port a cannot send data to in port c.");
   // A reference of another definition is not reachable from top's ports.
   const at::ref_id w = ref(a, h, g, "w");
   EXPECT_EQ(problem_text([&] { (void)ops::add_data_edge(a, std::nullopt, ti, rport(a, w, "a")); }),
@@ -533,6 +548,8 @@ TEST_F(Model, ModifyRef) {
   ops::ref_update u;
   u.name = "y";
   EXPECT_EQ(problem_text([&] { (void)ops::modify_ref(a, u, x); }), "Ref x: Another reference \"y\" already exists.");
+  u.name = "x";  // its own name is no conflict
+  a = ops::modify_ref(a, u, x);
   u.name = "z";
   u.period = 4;
   u.rep = at::sequence_decl{num(3), {}};
@@ -569,6 +586,43 @@ TEST_F(Model, RemovalsCascade) {
   // With g gone, top is free to take conditioned references.
   const at::def_id h = def(a, "g");
   ref(a, top, h, "r", at::cond{tc, 1});
+}
+
+// A removed port takes its links out of the counts of the mixing rule: the links are dropped while the
+// port still knows its definition.
+TEST_F(Model, RemovedPortsTakeTheirLinksOutOfTheMixingRule) {
+  at::algorithm b = a;
+  a = ops::add_data_edge(a, std::nullopt, ti, to);
+  a = ops::remove_port(a, to);
+  EXPECT_FALSE(at::exist_unconditioned_links_between_def_ports(a, top));
+  EXPECT_FALSE(at::has_unconditioned_contents(a, top));
+  ref(a, top, g, "v", at::cond{tc, 1});
+
+  b = ops::add_data_edge(b, at::cond{tc, 2}, ti, to);
+  b = ops::remove_port(b, ti);
+  EXPECT_FALSE(at::is_conditioned_def(b, top));
+  EXPECT_TRUE(at::def_conditions(b, top).empty());
+  ref(b, top, g, "u");
+}
+
+// The loader stands in for reading the module file: it adds f and h, which become Lib.f and Lib.h.
+TEST_F(Model, RemovedModuleDefinitionsLoseTheirQualifiedName) {
+  const at::module_loader loader = [](const std::vector<std::string>&, const std::string&, const at::algorithm& b) {
+    at::algorithm m = b;
+    const at::def_id f = def(m, "f");
+    port(m, f, "i", direction::In);
+    def(m, "h");
+    return m;
+  };
+  const std::vector<std::string> dirs{std::string(CVN_TEST_DATA) + "/algo/data/modules/second"};
+  auto [f, b] = at::load_lookup_def(a, dirs, loader, base_types::qualified_name{"Lib", "f"});
+  const at::def_id h = at::lookup_def(b, base_types::qualified_name{"Lib", "h"});
+  ref(b, top, f, "u");
+  b = ops::remove_def(b, f);
+  EXPECT_THROW((void)at::lookup_def(b, base_types::qualified_name{"Lib", "f"}), env::Unbound_name);
+  EXPECT_EQ(at::lookup_def(b, base_types::qualified_name{"Lib", "h"}), h);
+  EXPECT_EQ(at::lookup_def(b, base_types::simple_name{"g"}), g);
+  EXPECT_TRUE(at::refs_under_def(b, top).empty());
 }
 
 TEST_F(Model, PrecedenceEdgesCanBeRemoved) {
