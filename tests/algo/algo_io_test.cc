@@ -86,6 +86,10 @@ TEST(AlgoReaders, StringMessagesNameTheCharacterAfterTheError) {
             std::string("Expression \"a") + '\0' + "b\" invalid at character 2.");
   EXPECT_EQ(failure(params_of_string, std::string("(a,\0)", 5)),
             std::string("Parameter list \"(a,") + '\0' + ")\" invalid at character 4.");
+  // An expression nested too deeply is refused where it begins: the list that holds the 1000th level, here
+  // behind the sum and five outer braces.
+  const std::string deep = "n + " + std::string(1005, '{') + "1" + std::string(1005, '}');
+  EXPECT_EQ(failure(expr_of_string, deep), "Expression \"" + deep + "\" invalid at character 9.");
   // A number too large stays the lexer's failure.
   EXPECT_EQ(failure(expr_of_string, "99999999999999999999"), "int_of_string");
 }

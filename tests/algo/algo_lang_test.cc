@@ -132,7 +132,7 @@ TEST(AlgoBuilder, EveryKindOfDefinitionAndStatement) {
                            "  out: int o, int p;\n"
                            "  in: bool c;\n"
                            "  let r = g(n * 2, 1) [period 5, period 6, parallel n (i*, o/), sequence 2 (), abstract, k=\"v\", k=\"w\"] ;\n"
-                           "  let q = g [sequence 3 (o -> i, i=)] ;\n"
+                           "  let q = g [sequence 3 (o -> i, i=), parallel 4] ;\n"
                            "  i -> r.i, q.i;\n"
                            "  c -> r.b, q.b;\n"
                            "  r.o -> o;\n"
@@ -226,6 +226,18 @@ TEST(AlgoBuilder, MatchCasesCarryTheirConditions) {
             "  i -> r.i (c = 2)\n"
             "  i -> r.i (c = 1)\n"
             "  r.o -> o (c = 1)\n");
+}
+
+TEST(AlgoBuilder, CasesOfOneValueReadAsOneCase) {
+  // Two cases testing one value share its condition: their links keep the file order, as in one case.
+  const std::string head = std::string(callee) +
+                           "function f() {\n"
+                           "  in: int i, int c;\n"
+                           "  out: int o, int p;\n"
+                           "  match c with\n";
+  const std::string one = outline(build(head + "  | 1 ->\n      i -> o;\n      i -> p;\n}\n"));
+  EXPECT_EQ(outline(build(head + "  | 1 ->\n      i -> o;\n  | 1 ->\n      i -> p;\n}\n")), one);
+  EXPECT_NE(one.find("  i -> p (c = 1)\n  i -> o (c = 1)\n"), std::string::npos) << one;
 }
 
 TEST(AlgoBuilder, PrecedencesOfOneReferenceReadBackInTheirOrder) {
@@ -500,6 +512,16 @@ TEST(AlgoActions, EveryAction) {
             "Sensor s()\n");
   const algo_types::ref_id r = algo_types::lookup_ref(a, base_types::simple_name{"f"}, "r");
   EXPECT_EQ(algo_types::get_ref(a, r).ref_comment, "note");
+  // Both ends of an edge are looked up under its condition: r.i is the input of the second case's r.
+  const algorithm linked =
+      do_action(lib_dirs, a, Add_data_edge{Def_port{"f", "c"}, Ref_port{"f", "r", "i"}, cond_decl{"c", 2}});
+  const algo_types::port_id fc = algo_types::lookup_port(linked, base_types::simple_name{"f"}, std::nullopt, "c");
+  const std::vector<algo_types::graph_elt> reached =
+      algo_types::retrieve_succ(linked, algo_types::Port{fc}, algo_types::is_data);
+  ASSERT_EQ(reached.size(), 1U);
+  const algo_types::graph_elt holder = algo_types::port_container(linked, std::get<algo_types::Port>(reached[0]).id);
+  EXPECT_EQ(algo_types::reference_def(linked, std::get<algo_types::Ref>(holder).id),
+            algo_types::lookup_def(linked, base_types::qualified_name{"Lib", "f"}));
 
   // Removals: the reference under its condition, a port with its copies, a definition with its users.
   const algorithm b = do_actions(lib_dirs, a, {Remove_ref{"f", "r", cond_decl{"c", 2}}, Remove_port{"g", "i"}});

@@ -47,6 +47,9 @@ TEST(AlgoString, NegationsNeverReadBackAsADifferentValue) {
   EXPECT_EQ(neg(minus(num(3), b)), "(-(3 - b))");
   EXPECT_EQ(neg(plus(mult(num(3), a), b)), "(-(3 * a + b))");
   EXPECT_EQ(neg(minus(a, op(at::Neg{plus(num(3), b)}))), "(-a - (-(3 + b)))");
+  // Any first digit, the lowest and the highest too.
+  EXPECT_EQ(neg(plus(num(0), b)), "(-(0 + b))");
+  EXPECT_EQ(neg(minus(num(9), b)), "(-(9 - b))");
   // Same value when read back, or not readable at all: as before.
   EXPECT_EQ(neg(num(3)), "(-3)");
   EXPECT_EQ(neg(mult(num(3), b)), "(-3 * b)");
@@ -224,6 +227,33 @@ TEST(AlgoString, DotDrawsConditionsAsNestedClusters) {
             std::string::npos)
       << dot;
   EXPECT_NE(dot.find("f2 -> r1:ref1 [ color=\"grey\" , label=\"(c = 1)\"];\n"), std::string::npos) << dot;
+}
+
+// Module definitions are single nodes: nothing inside them is drawn, not even links between their references.
+TEST(AlgoString, DotDrawsModuleDefinitionsWithoutTheirInsides) {
+  const at::module_loader loader = [](const std::vector<std::string>&, const std::string&, const at::algorithm& b) {
+    at::algorithm m = b;
+    const at::def_id f = def(m, "f");
+    port(m, f, "i", direction::In);
+    port(m, f, "o", direction::Out);
+    const at::def_id g = def(m, "g");
+    const at::ref_id x = ref(m, g, f, "x");
+    const at::ref_id y = ref(m, g, f, "y");
+    m = ops::add_data_edge(m, std::nullopt, rport(m, x, "o"), rport(m, y, "i"));
+    return m;
+  };
+  at::algorithm a = at::create();
+  const at::def_id top = def(a, "top");
+  auto [g, b] = at::load_lookup_def(a, {std::string(CVN_TEST_DATA) + "/algo/data/modules/second"}, loader,
+                                    base_types::qualified_name{"Lib", "g"});
+  const at::ref_id u = ref(b, top, g, "u");
+  const std::string dot = as::graph_to_dot(b);
+  const std::string gf = "f" + std::to_string(g.value), ur = "r" + std::to_string(u.value);
+  EXPECT_NE(dot.find(gf + " [ label=\"Lib.g\", style=\"filled\" ];\n"), std::string::npos) << dot;
+  EXPECT_EQ(dot.find("subgraph cluster_" + std::to_string(g.value) + " "), std::string::npos) << dot;
+  EXPECT_NE(dot.find(ur + ":ref" + std::to_string(u.value) + " -> " + gf + " "), std::string::npos) << dot;
+  for (at::ref_id r : at::refs_under_def(b, g))
+    EXPECT_EQ(dot.find("r" + std::to_string(r.value) + ":"), std::string::npos) << dot;
 }
 
 }  // namespace
