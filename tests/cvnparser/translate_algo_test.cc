@@ -219,13 +219,22 @@ TEST(TranslateAlgo, ReadingAlongsideTheTranslationChangesNothing) {
       {"empty", ""}};
   for (const std::string shape : {"defs", "chain", "fanout", "cond"})
     inputs.emplace_back(shape, bench::generate_cvn(shape, 64 * 1024, 1500));
+  // Far more text than one piece before the definition that cannot be written, each of the others tested
+  // by one variable in one body: the refusal must still come before any of it is handed over.
+  std::string late = "def sensor S : ! int o ;\n";
+  for (int k = 0; k < 1500; ++k) {
+    late += "def algorithm D" + std::to_string(k) + " : ? int c ; ? int d ; ! int o ;\n"
+            "  conditions : c = 1 ; references : S s ; dependences : data s.o -> o ;\n";
+    if (k == 1480) late += "  conditions : d = 2 ; references : S t ; dependences :\n";
+  }
+  inputs.emplace_back("two_variables_late", late);
   for (const auto& [name, text] : inputs) {
     SCOPED_TRACE(name);
     const std::string file = (dir / (name + ".cvn")).string();
     misc::write_file(file, text);
     const std::string whole = default_action(file, false);
     EXPECT_EQ(default_action(file, true), whole);
-    if (name == "two_variables") {
+    if (name == "two_variables" || name == "two_variables_late") {
       EXPECT_NE(whole.find("cannot be written"), std::string::npos) << whole;
     }
     if (name == "refused_then_syntax" || name == "syntax_late") {
