@@ -1,6 +1,7 @@
 // Duration and constraint rule texts and the files written from them.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "adeq/adeq_constraints.h"
@@ -23,6 +24,10 @@ TEST(DurationRules, Texts) {
   EXPECT_EQ(data_med_rules::string_of_rule({{"float"}, {"bus"}, {std::nullopt, 3.0}}), "float / bus = 3");
   EXPECT_EQ(adeq_durations::string_of_truncated(1e30), "9223372036854775807");
   EXPECT_EQ(adeq_durations::string_of_truncated(-0.5), "0");
+  // From 2^63 up, below -2^63 and for NaN a plain conversion would be undefined.
+  EXPECT_EQ(adeq_durations::string_of_truncated(9223372036854775808.0), "9223372036854775807");
+  EXPECT_EQ(adeq_durations::string_of_truncated(-1e30), "-9223372036854775808");
+  EXPECT_EQ(adeq_durations::string_of_truncated(std::nan("")), "0");
 }
 
 TEST(DurationRules, FileHasNoFinalLineEnd) {
@@ -47,6 +52,7 @@ TEST(ConstraintRules, ExpressionElements) {
   EXPECT_EQ(adeq_constraints::expr_to_list("Lib.Sub.filter.f1"), (v{"Lib.Sub.filter", "f1"}));
   EXPECT_EQ(adeq_constraints::expr_to_list("main..a."), (v{"main", "a"}));
   EXPECT_EQ(adeq_constraints::expr_to_list("a.Lib"), (v{"a", "Lib."}));
+  EXPECT_EQ(adeq_constraints::expr_to_list("Z.z1"), v{"Z.z1"}) << "Z starts a module name too";
   EXPECT_EQ(adeq_constraints::expr_to_list(""), v{});
 }
 
@@ -83,6 +89,9 @@ TEST_F(FilesOfRules, OneFilePerModule) {
   EXPECT_EQ(misc::string_of_file(name_of("Arch")),
             "* - * ;\np1 + main.r_in, main.filt ;\np2 + main.r_in, main.filt ;\np1 - x ;\n");
   EXPECT_EQ(misc::string_of_file(name_of("Other")), "* - * ;\nq + main.r_in, main.filt ;\n");
+  EXPECT_THROW(adeq_constraints::files_of_rules({{sign::Plus, {"Arch.p1"}, {"a"}}},
+                                                [&](const std::string& key) { return (dir / "no" / key).string(); }),
+               Sys_error);
 }
 
 TEST_F(FilesOfRules, OperatorWithoutModuleFailsAfterEarlierFiles) {

@@ -259,6 +259,9 @@ TEST(AlgoGrammar, MatchesNestAtMostAThousandLevels) {
     EXPECT_EQ(loc::string_of_problem(p),
               "File \"f.alg\", line 1002, characters 0-5:\nError: Matches nested too deeply (more than 1000 levels)");
   }
+  std::string apart;  // closed matches are not counted
+  for (int i = 0; i < 1001; ++i) apart += "function f() { match c with | 1 -> a -> b; }\n";
+  EXPECT_FALSE(file_refused(apart));
 }
 
 TEST(AlgoGrammar, ExpressionsAndDeclarationsAreLocated) {
@@ -269,13 +272,18 @@ TEST(AlgoGrammar, ExpressionsAndDeclarationsAreLocated) {
   const auto& product = std::get<algo_types::Plus>(algo_types::desc_of(e)).right;
   EXPECT_EQ(product.where().begin.offset, 4);
 
-  lexer::lexer f("function f() {\n  let r = g ;\n  in: int x [a=\"b\"];\n}\nsensor s() { int o }", "f.alg");
+  lexer::lexer f("function f() {\n  let r = g ;\n  in: int x [a=\"b\"];\n}\nsensor s() { int o }\n"
+                 "constant k() { int v = 12 }\nfunction g() { in: ; }",
+                 "f.alg");
   const auto decls = parse_algo_decl(f);
   EXPECT_EQ(loc::string_of_loc(decls.at(0).where), "File \"f.alg\", line 1, characters 0-51:\n");
   EXPECT_EQ(loc::string_of_loc(decls.at(0).statements.at(0).where), "File \"f.alg\", line 2, characters 2-13:\n");
   const auto& section = std::get<alt::Port_section>(decls.at(0).statements.at(1).desc);
   EXPECT_EQ(loc::string_of_loc(section.ports.at(0).where), "File \"f.alg\", line 3, characters 6-19:\n");
   EXPECT_EQ(loc::string_of_loc(decls.at(1).ports.at(0).where), "File \"f.alg\", line 5, characters 13-18:\n");
+  EXPECT_EQ(loc::string_of_loc(decls.at(2).ports.at(0).where), "File \"f.alg\", line 6, characters 15-25:\n")
+      << "a constant's port ends with its value";
+  EXPECT_EQ(loc::string_of_loc(decls.at(3).statements.at(0).where), "File \"f.alg\", line 7, characters 15-20:\n");
 
   // An end after a line end inside a string literal.
   lexer::lexer multi("function f() {\n  in: int x [a=\"b\nc\"];\n}", "f.alg");

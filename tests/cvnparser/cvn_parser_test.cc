@@ -206,7 +206,7 @@ TEST(CvnParser, DefinitionsKeepKindNameParamsDescriptionPortsAndBodies) {
       "def algorithm F :\n"
       "  ? bool c ;\n"
       "  conditions : c = -1 ; references : G g ; dependences : data c -> g.x ;\n"
-      "  conditions : c = 2 ; references : dependences :\n"
+      "  conditions : c = - 2 ; references : dependences :\n"
       "  conditions : false ; references : dependences :\n"
       "  conditions : ; references : dependences :\n",
       "t.cvn");
@@ -233,7 +233,7 @@ TEST(CvnParser, DefinitionsKeepKindNameParamsDescriptionPortsAndBodies) {
   EXPECT_EQ(a.cd_description, "");
   ASSERT_EQ(a.cd_body.size(), 4u);
   EXPECT_EQ(a.cd_body[0].cb_condition, (cvn_condition{"c", -1}));
-  EXPECT_EQ(a.cd_body[1].cb_condition, (cvn_condition{"c", 2}));
+  EXPECT_EQ(a.cd_body[1].cb_condition, (cvn_condition{"c", -2}));
   EXPECT_FALSE(a.cd_body[2].cb_condition.has_value());
   EXPECT_FALSE(a.cd_body[3].cb_condition.has_value());
   ASSERT_EQ(a.cd_body[0].cb_deps.size(), 1u);
@@ -305,7 +305,8 @@ TEST(CvnParser, EveryCombinationOfOptionalReferencePartsAndEndpoints) {
   const std::vector<std::string> defs = {"G", "lib/G"};
   const std::vector<std::string> prefixes = {"", "<a; 2>", "[3]", "<a; 2> [4 : x <- y]"};
   const std::vector<std::string> tails = {"", "@ 1,2", "\"d\"", "5", "true", "false", "@ 1,2 \"d\"", "@ 1,2 5",
-                                          "@ 1,2 true", "\"d\" -6", "\"d\" true", "7 true", "@ 1,2 \"d\" 8 true"};
+                                          "@ 1,2 true", "\"d\" -6", "\"d\" true", "\"d\" false", "7 true", "7 false",
+                                          "@ 1,2 \"d\" 8 true"};
   std::string text = "def algorithm F : conditions : ; references :\n";
   for (const auto& d : defs)
     for (const auto& p : prefixes)
