@@ -205,6 +205,17 @@ TEST_F(ModuleFiles, ChangesBetweenCallsAreSeen) {
   std::ofstream(lib + "/c.alg") << "";
   settle(lib);
   EXPECT_EQ(found("C"), in_lib("c.alg"));
+
+  // A change after which the directory's dates are put back, as archive tools do: its change time tells.
+  timespec dates[2];
+  ASSERT_EQ(clock_gettime(CLOCK_REALTIME, &dates[0]), 0);
+  dates[0].tv_sec -= 3600;
+  dates[1] = dates[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, lib.c_str(), dates, 0), 0);
+  EXPECT_EQ(found("d"), std::nullopt);
+  std::ofstream(lib + "/d.alg") << "";
+  ASSERT_EQ(utimensat(AT_FDCWD, lib.c_str(), dates, 0), 0);
+  EXPECT_EQ(found("d"), in_lib("d.alg"));
 }
 
 TEST_F(ModuleFiles, SearchAlongDirectories) {
@@ -228,6 +239,7 @@ TEST_F(ModuleFiles, UnreadableDirectoryGivesNothingAndALevelTwoMessage) {
   log().set_level(2);
   testing::internal::CaptureStderr();
   EXPECT_EQ(find_module_file_in_dir(missing, "arc", "M"), std::nullopt);
+  EXPECT_EQ(find_module_file_in_dir(dir_, "arc", "M"), std::nullopt) << "read to its end: nothing to report";
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Env] opendir: No such file or directory " + missing);
   // A directory read, then removed: gone as well, reported on every call.
   const std::string gone = dir_ + "/gone";

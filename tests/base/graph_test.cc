@@ -66,6 +66,11 @@ TEST(Graph, IsolateAndRemoveNode) {
   EXPECT_FALSE(gone.mem_node(2));
   EXPECT_EQ(gone.nodes(), (std::vector<int>{1, 3, 4}));
   EXPECT_TRUE(gone.succ(2).empty());
+  // The other end of an edge may hold many: there the edge is found by its ends.
+  G hub = G::create();
+  for (int i = 1; i <= 10; ++i) hub = std::move(hub).add(0, i, 0);
+  EXPECT_EQ(hub.isolate(5).succ_count(0), 9U);
+  EXPECT_EQ(hub.reverse().isolate(5).pred_count(0), 9U);
   const G rev = g.reverse();
   EXPECT_EQ(rev.succ(2), g.pred(2));
   EXPECT_EQ(rev.pred(2), g.succ(2));

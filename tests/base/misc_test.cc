@@ -38,6 +38,12 @@ TEST(Misc, LevelOfEnvironmentIsZeroUnlessDecimal) {
   EXPECT_EQ(level_of_env("CVN_TEST_LEVEL"), 3);
   ::setenv("CVN_TEST_LEVEL", "-2", 1);
   EXPECT_EQ(level_of_env("CVN_TEST_LEVEL"), -2);
+  ::setenv("CVN_TEST_LEVEL", "+3", 1);
+  EXPECT_EQ(level_of_env("CVN_TEST_LEVEL"), 3);
+  ::setenv("CVN_TEST_LEVEL", "2147483647", 1);
+  EXPECT_EQ(level_of_env("CVN_TEST_LEVEL"), 2147483647);
+  ::setenv("CVN_TEST_LEVEL", "-2147483648", 1);
+  EXPECT_EQ(level_of_env("CVN_TEST_LEVEL"), -2147483647 - 1);
   ::setenv("CVN_TEST_LEVEL", "2x", 1);
   EXPECT_EQ(level_of_env("CVN_TEST_LEVEL"), 0);
   ::setenv("CVN_TEST_LEVEL", "99999999999999999999", 1);
@@ -71,6 +77,8 @@ TEST(Misc, StringEditing) {
 TEST(Misc, Latin1CaseMapping) {
   EXPECT_EQ(lowercase("AbC\xC9\xD7"), "abc\xE9\xD7") << "the multiplication sign has no lower case";
   EXPECT_EQ(uppercase("a\xE9\xF7\xFF"), "A\xC9\xF7\xFF");
+  EXPECT_EQ(lowercase("Z\xC0\xDE"), "z\xE0\xFE") << "the ends of both ranges";
+  EXPECT_EQ(uppercase("z\xE0\xFE"), "Z\xC0\xDE");
   EXPECT_EQ(capitalize("lib"), "Lib");
   EXPECT_EQ(capitalize(""), "");
 }

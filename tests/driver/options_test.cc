@@ -48,12 +48,14 @@ TEST_F(Options, HelpAlignsEveryDocumentationText) {
 
 TEST_F(Options, ArgumentColumnRule) {
   // A documentation text without any space keeps its place; one starting with several spaces aligns on
-  // the first non-space after the first space.
-  const std::vector<entry> table = {{"-a", no_arg_action([] {}), "x"}, {"-bb", no_arg_action([] {}), "   y"}};
+  // the first non-space after the first space; one with nothing after its spaces, on its end.
+  const std::vector<entry> table = {
+      {"-a", no_arg_action([] {}), "x"}, {"-bb", no_arg_action([] {}), "   y"}, {"-c", no_arg_action([] {}), "z  "}};
   EXPECT_EQ(help_text("p", table),
             "Usage: p [options] [arguments]\n"
             "  -a x    \n"
             "  -bb     y\n"
+            "  -c z    \n"
             "  -help   Display this list of options\n"
             "  --help  Display this list of options\n");
 }
@@ -62,6 +64,8 @@ TEST_F(Options, IncludeDirectoriesInOrderThenDot) {
   const auto [dirs, anonymous] = parse(tool_table(), {"tool", "-I", "lib1", "f.cvn", "-I", "lib2", "g"});
   EXPECT_EQ(dirs, (std::vector<std::string>{"lib1", "lib2", "."}));
   EXPECT_EQ(anonymous, (std::vector<std::string>{"f.cvn", "g"}));
+  reset();
+  EXPECT_EQ(parse(tool_table(), {"tool"}).first, std::vector<std::string>{"."}) << "reset forgets them";
 }
 
 TEST_F(Options, Verbosity) {
@@ -70,6 +74,9 @@ TEST_F(Options, Verbosity) {
   EXPECT_EQ(verbosity(), 2);
   (void)parse(tool_table(), {"tool", "--verbose", "7"});
   EXPECT_EQ(verbosity(), 7);
+  (void)parse(tool_table(), {"tool", "--verbose", "+90"});
+  EXPECT_EQ(verbosity(), 90);
+  for (const char* bad : {"-", "1234567890"}) EXPECT_EQ(exit_of(tool_table(), {"tool", "--verbose", bad}).status, 2) << bad;
   const exit_request wrong = exit_of(tool_table(), {"tool", "--verbose", "x1"});
   EXPECT_EQ(wrong.status, 2);
   EXPECT_EQ(wrong.out, "");
