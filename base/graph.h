@@ -19,6 +19,7 @@
 // Keys that map to machine words in their own order (integers, table identifiers) get a node table on a
 // radix trie (a few nodes per lookup); others get the ordered map. Both visit keys in ascending order.
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -172,11 +173,19 @@ class Make {
     std::optional<std::uint32_t> find_recent(const L& l) const {
       for (std::uint32_t i = 0; i < recent_count && i < recent_size; ++i) {
         const L& x = labels[recent[i]];
-        if (!LabelCompare{}(l, x) && !LabelCompare{}(x, l)) return recent[i];
+        if (same_label(l, x)) return recent[i];
       }
       return std::nullopt;
     }
     void note_recent(std::uint32_t id) { recent[recent_count++ % recent_size] = id; }
+    // Equivalence under LabelCompare: one == where the order is the type's own (for a variant, one test of
+    // the alternative instead of two orderings).
+    static bool same_label(const L& a, const L& b) {
+      if constexpr (std::is_same_v<LabelCompare, std::less<L>> && std::equality_comparable<L>)
+        return a == b;
+      else
+        return !LabelCompare{}(a, b) && !LabelCompare{}(b, a);
+    }
   };
   using pool_ptr = rc::ptr<label_pool>;
   // The index of l, added to the pool when new.
