@@ -284,20 +284,20 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
-        detail::ref_key key{rr.ref_name, detail::cond_key(c->condition), r->id};
+        const cond key = detail::cond_key(c->condition);
         contents::rest& y = x.own();
         if (adding) {
           y.refs = std::move(y.refs).add(r->id, c->condition);
           if (!y.ref_names.empty()) {
-            y.ref_names = std::move(y.ref_names).add(std::move(key), {});
+            y.ref_names = std::move(y.ref_names).add(rr.ref_name, key, r->id);
           } else if (y.refs.size() > contents::named_from) {
             y.refs.for_each([&](ref_id q, const std::optional<cond>& qc) {
-              y.ref_names = std::move(y.ref_names).add({get_ref(a, q).ref_name, detail::cond_key(qc), q}, {});
+              y.ref_names = std::move(y.ref_names).add(get_ref(a, q).ref_name, detail::cond_key(qc), q);
             });
           }
         } else {
           y.refs = std::move(y.refs).remove(r->id);
-          if (!y.ref_names.empty()) y.ref_names = std::move(y.ref_names).remove(key);
+          if (!y.ref_names.empty()) y.ref_names = std::move(y.ref_names).remove(rr.ref_name, key, r->id);
         }
         step(c->condition ? y.cond_refs : y.uncond_refs);
       });
@@ -634,16 +634,14 @@ bool refs_named_until(const algorithm& a, const graph_elt& c, const std::string&
   }
   bool stopped = false;
   if (under) {
-    // Within one name and condition the keys go by identifier.
-    y.ref_names.for_each_equivalent(detail::ref_key_compare::named{name, detail::cond_key(*under)},
-                                    [&](const detail::ref_key& key, const detail::unit&) {
-                                      if (!stopped) stopped = f(key.id);
-                                    });
+    y.ref_names.for_each_under(name, detail::cond_key(*under), [&](ref_id r) {
+      if (!stopped) stopped = f(r);
+    });
     return stopped;
   }
-  // Under any condition: the keys of the name go by condition first.
+  // Under any condition: the references of the name go by condition first.
   std::vector<ref_id> named;
-  y.ref_names.for_each_equivalent(name, [&](const detail::ref_key& key, const detail::unit&) { named.push_back(key.id); });
+  y.ref_names.for_each_named(name, [&](ref_id r) { named.push_back(r); });
   std::sort(named.begin(), named.end());
   for (ref_id r : named)
     if (f(r)) return true;
@@ -1084,8 +1082,8 @@ void modify_ref_into(algorithm& r, const ref_changes& ch, ref_id i) {
           if (x.more().ref_names.empty()) return;
           const cond under = detail::cond_key(x.more().refs.get(i));
           auto& names = x.own().ref_names;
-          names = std::move(names).remove({old.ref_name, under, i});
-          names = std::move(names).add({n.ref_name, under, i}, {});
+          names = std::move(names).remove(old.ref_name, under, i);
+          names = std::move(names).add(n.ref_name, under, i);
         });
   r.refs = std::move(r.refs).modify(i, std::move(n));
 }

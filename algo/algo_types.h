@@ -452,6 +452,7 @@ using name_index = pmap<std::pair<std::uint64_t, Id>, unit, hashed_compare<Id>>;
 /// name order puts each new one next to the last, where a hash would send every insertion and check down a
 /// cold path of a large map. The condition comes before the identifier, so that one name used in many
 /// cases of a match (a reference "a" in each) is found under one condition without visiting the others.
+/// (The key of a long name; ref_name_index keys short ones by an integer in the same order.)
 struct ref_key {
   std::string name;
   cond condition;
@@ -476,7 +477,80 @@ struct ref_key_compare {
   [[nodiscard]] int three_way(const std::string& a, const ref_key& b) const { return shortlex_compare(a, b.name); }
   bool operator()(const ref_key& a, const ref_key& b) const { return three_way(a, b) < 0; }
 };
-using ref_name_index = pmap<ref_key, unit, ref_key_compare>;
+
+/// A container's references by name: the references of one name by condition (port 0 for none), then by
+/// identifier. Names of up to 7 bytes are keys of a radix trie, each packed into an integer in the order
+/// above (length, then bytes), so that names given in sequence land next to each other a few steps down
+/// the trie, where a balanced tree of a large container takes twenty comparisons; longer names stay in a
+/// tree of reference keys.
+class ref_name_index {
+ public:
+  [[nodiscard]] bool empty() const { return short_.empty() && long_.empty(); }
+  [[nodiscard]] ref_name_index add(const std::string& name, cond c, ref_id r) && {
+    if (const std::optional<std::uint64_t> k = packed(name))
+      short_ = std::move(short_).update(*k, [&](same_name& s) { s = std::move(s).add({c, r}, {}); });
+    else
+      long_ = std::move(long_).add({name, c, r}, {});
+    return std::move(*this);
+  }
+  [[nodiscard]] ref_name_index remove(const std::string& name, cond c, ref_id r) && {
+    if (const std::optional<std::uint64_t> k = packed(name)) {
+      const same_name* s = short_.find(*k);
+      if (s == nullptr) return std::move(*this);
+      if (s->size() == 1 && s->contains({c, r}))
+        short_ = std::move(short_).remove(*k);
+      else
+        short_ = std::move(short_).update(*k, [&](same_name& x) { x = std::move(x).remove({c, r}); });
+    } else {
+      long_ = std::move(long_).remove({name, c, r});
+    }
+    return std::move(*this);
+  }
+  /// f(reference) over the references of the name under the condition, in ascending identifier order.
+  template <class F>
+  void for_each_under(const std::string& name, cond c, F&& f) const {
+    if (const std::optional<std::uint64_t> k = packed(name)) {
+      if (const same_name* s = short_.find(*k))
+        s->for_each_equivalent(c, [&](const std::pair<cond, ref_id>& e, const unit&) { f(e.second); });
+    } else {
+      long_.for_each_equivalent(ref_key_compare::named{name, c}, [&](const ref_key& key, const unit&) { f(key.id); });
+    }
+  }
+  /// f(reference) over every reference of the name, by condition, then identifier.
+  template <class F>
+  void for_each_named(const std::string& name, F&& f) const {
+    if (const std::optional<std::uint64_t> k = packed(name)) {
+      if (const same_name* s = short_.find(*k))
+        s->for_each([&](const std::pair<cond, ref_id>& e, const unit&) { f(e.second); });
+    } else {
+      long_.for_each_equivalent(name, [&](const ref_key& key, const unit&) { f(key.id); });
+    }
+  }
+
+ private:
+  // (condition, identifier) pairs, which a bare condition probes.
+  struct cond_first {
+    using entry = std::pair<cond, ref_id>;
+    [[nodiscard]] int three_way(const cond& a, const entry& b) const { return a < b.first ? -1 : b.first < a ? 1 : 0; }
+    [[nodiscard]] int three_way(const entry& a, const entry& b) const {
+      if (const int c = three_way(a.first, b); c != 0) return c;
+      return a.second < b.second ? -1 : b.second < a.second ? 1 : 0;
+    }
+    bool operator()(const entry& a, const entry& b) const { return three_way(a, b) < 0; }
+  };
+  using same_name = pmap<std::pair<cond, ref_id>, unit, cond_first>;
+  // The length in the high byte, then the bytes from the first: integer order is the order of names by
+  // length, then bytes.
+  static std::optional<std::uint64_t> packed(const std::string& name) {
+    if (name.size() > 7) return std::nullopt;
+    std::uint64_t k = std::uint64_t{name.size()} << 56;
+    for (std::size_t i = 0; i < name.size(); ++i)
+      k |= std::uint64_t{static_cast<unsigned char>(name[i])} << (48 - 8 * i);
+    return k;
+  }
+  radix_map<same_name> short_;
+  pmap<ref_key, unit, ref_key_compare> long_;
+};
 }  // namespace detail
 
 /// A container's references with the condition of each, in ascending identifier order. Most containers

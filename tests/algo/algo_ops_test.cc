@@ -266,12 +266,13 @@ TEST_F(Model, ReferencesFoundByNameUnderAnyCondition) {
     std::sort(out.begin(), out.end());
     return out;
   };
-  const std::vector<std::string> names{"a", "b", "r1", "r2", "long_reference_name"};
+  // Short names and long ones (the index keys names of up to 7 bytes apart), a Latin-1 one among them.
+  const std::vector<std::string> names{"a", "b", "r1", "r2", "long_reference_name", "abcdefg", "abcdefgh", "\xe9t\xe9"};
   at::algorithm b = a;
   int made = 0;
   for (int step = 0; step < 400; ++step) {
     const std::vector<at::ref_id> all = at::def_elts(b, top, std::nullopt).second;
-    const std::string name = names[static_cast<std::size_t>(pick(5))];
+    const std::string name = names[static_cast<std::size_t>(pick(static_cast<int>(names.size())))];
     const at::cond c{tc, pick(6)};
     if (all.empty() || pick(4) != 0) {
       if (scan(b, top, name, std::optional<at::cond>(c)).empty()) ref(b, top, g, name, c);
