@@ -284,12 +284,12 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
     } else if (const auto* r = std::get_if<Ref>(&dst)) {
       const reference& rr = get_ref(a, r->id);
       idx.contents_of = std::move(idx.contents_of).update(src, [&](contents& x) {
-        const cond key = detail::cond_key(c->condition);
+        const cond under = detail::cond_key(c->condition);
         contents::rest& y = x.own();
         if (adding) {
           y.refs = std::move(y.refs).add(r->id, c->condition);
           if (!y.ref_names.empty()) {
-            y.ref_names = std::move(y.ref_names).add(rr.ref_name, key, r->id);
+            y.ref_names = std::move(y.ref_names).add(rr.ref_name, under, r->id);
           } else if (y.refs.size() > contents::named_from) {
             y.refs.for_each([&](ref_id q, const std::optional<cond>& qc) {
               y.ref_names = std::move(y.ref_names).add(get_ref(a, q).ref_name, detail::cond_key(qc), q);
@@ -297,7 +297,7 @@ void index_edge(const algorithm& a, indexes& idx, const graph_elt& src, const gr
           }
         } else {
           y.refs = std::move(y.refs).remove(r->id);
-          if (!y.ref_names.empty()) y.ref_names = std::move(y.ref_names).remove(rr.ref_name, key, r->id);
+          if (!y.ref_names.empty()) y.ref_names = std::move(y.ref_names).remove(rr.ref_name, under, r->id);
         }
         step(c->condition ? y.cond_refs : y.uncond_refs);
       });
