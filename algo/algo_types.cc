@@ -1140,9 +1140,9 @@ void change_port_order_into(algorithm& a, direction dir, const graph_elt& c, por
 
 def_id lookup_def(const algorithm& a, const qname& name) { return a.env.lookup(name); }
 
-ref_id lookup_ref(const algorithm& a, const qname& def_name, const std::string& ref_name,
-                  const std::optional<std::optional<cond>>& under) {
-  const def_id d = lookup_def(a, def_name);
+namespace {
+ref_id lookup_ref_in(const algorithm& a, def_id d, const qname& def_name, const std::string& ref_name,
+                     const std::optional<std::optional<cond>>& under) {
   std::optional<ref_id> found;
   (void)refs_named_until(a, Def{d}, ref_name, under, [&](ref_id r) {
     found = r;
@@ -1153,16 +1153,26 @@ ref_id lookup_ref(const algorithm& a, const qname& def_name, const std::string& 
                                  base_types::string_of_qname(def_name).c_str()));
   return *found;
 }
+}  // namespace
+
+ref_id lookup_ref(const algorithm& a, const qname& def_name, const std::string& ref_name,
+                  const std::optional<std::optional<cond>>& under) {
+  return lookup_ref_in(a, lookup_def(a, def_name), def_name, ref_name, under);
+}
 
 port_id lookup_port(const algorithm& a, const qname& def_name, const std::optional<std::string>& ref_name,
                     const std::string& port_name, const std::optional<std::optional<cond>>& under) {
+  return lookup_port(a, lookup_def(a, def_name), def_name, ref_name, port_name, under);
+}
+
+port_id lookup_port(const algorithm& a, def_id d, const qname& def_name, const std::optional<std::string>& ref_name,
+                    const std::string& port_name, const std::optional<std::optional<cond>>& under) {
   if (!ref_name) {
-    const def_id d = lookup_def(a, def_name);
     if (auto p = port_by_name(a, Def{d}, port_name)) return *p;
     throw Failure(sprintf_string("Port %s not found in definition %s.", port_name.c_str(),
                                  base_types::string_of_qname(def_name).c_str()));
   }
-  const ref_id r = lookup_ref(a, def_name, *ref_name, under);
+  const ref_id r = lookup_ref_in(a, d, def_name, *ref_name, under);
   if (auto p = port_by_name(a, Ref{r}, port_name)) return *p;
   throw Failure(sprintf_string("Port %s not found in reference %s of definition %s.", port_name.c_str(),
                                ref_name->c_str(), base_types::string_of_qname(def_name).c_str()));

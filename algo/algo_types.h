@@ -1313,6 +1313,10 @@ void change_port_order_into(algorithm& a, direction dir, const graph_elt& contai
 [[nodiscard]] port_id lookup_port(const algorithm& a, const base_types::qname& def_name,
                                   const std::optional<std::string>& ref_name, const std::string& port_name,
                                   const std::optional<std::optional<cond>>& under = std::nullopt);
+/// lookup_port within d, the definition that def_name names (found already; the failures name it so).
+[[nodiscard]] port_id lookup_port(const algorithm& a, def_id d, const base_types::qname& def_name,
+                                  const std::optional<std::string>& ref_name, const std::string& port_name,
+                                  const std::optional<std::optional<cond>>& under = std::nullopt);
 
 /// Reads a module file into the algorithm: (include directories, file name, algorithm) -> algorithm.
 using module_loader =

@@ -155,24 +155,46 @@ std::optional<algo_types::port_id> condition_port(const algorithm& a, algo_types
   return algo_types::port_by_name_dir(a, algo_types::Def{d}, var, algo_types::direction::In);
 }
 
-algo_types::port_id find_end(const algorithm& a, const data_end& end,
+const std::string& def_of_end(const data_end& end) {
+  return std::visit([](const auto& p) -> const std::string& { return p.def; }, end);
+}
+
+// The definitions that the ends of data edges name, each looked up once: the two ends of an edge, and the
+// condition of a conditioned one, name the same definition.
+class end_defs {
+ public:
+  explicit end_defs(const algorithm& a) : a_(a) {}
+  /// The name outlives this.
+  algo_types::def_id operator()(const std::string& name) {
+    if (last_name_ == nullptr || *last_name_ != name) {
+      last_ = algo_types::lookup_def(a_, base_types::simple_name{name});
+      last_name_ = &name;
+    }
+    return last_;
+  }
+
+ private:
+  const algorithm& a_;
+  const std::string* last_name_ = nullptr;
+  algo_types::def_id last_;
+};
+
+algo_types::port_id find_end(const algorithm& a, end_defs& defs, const data_end& end,
                              const std::optional<std::optional<algo_types::cond>>& under) {
   return std::visit(overloaded{
                         [&](const Def_port& p) {
-                          return algo_types::lookup_port(a, base_types::simple_name{p.def}, std::nullopt, p.port);
+                          return algo_types::lookup_port(a, defs(p.def), base_types::simple_name{p.def},
+                                                         std::nullopt, p.port);
                         },
                         [&](const Ref_port& p) {
                           if (!under)  // the condition names no port: no reference can be under it
                             throw Failure(misc::sprintf_string("Reference %s not found in definition %s.",
                                                                p.ref.c_str(), p.def.c_str()));
-                          return algo_types::lookup_port(a, base_types::simple_name{p.def}, p.ref, p.port, *under);
+                          return algo_types::lookup_port(a, defs(p.def), base_types::simple_name{p.def}, p.ref,
+                                                         p.port, *under);
                         },
                     },
                     end);
-}
-
-const std::string& def_of_end(const data_end& end) {
-  return std::visit([](const auto& p) -> const std::string& { return p.def; }, end);
 }
 
 }  // namespace
@@ -373,18 +395,17 @@ void apply_action_into(algorithm& a, const action& act) {
                    // The condition's port is an input port of the definition that holds both ends.
                    std::optional<algo_types::cond> c;
                    std::optional<std::optional<algo_types::cond>> under = std::optional<algo_types::cond>{};
+                   end_defs defs(a);
                    if (x.condition) {
-                     const algo_types::def_id d =
-                         algo_types::lookup_def(a, base_types::simple_name{def_of_end(x.source)});
-                     if (const auto p = condition_port(a, d, x.condition->first)) {
+                     if (const auto p = condition_port(a, defs(def_of_end(x.source)), x.condition->first)) {
                        c = algo_types::cond{*p, x.condition->second};
                        under = c;
                      } else {
                        under.reset();
                      }
                    }
-                   const algo_types::port_id s = find_end(a, x.source, under);
-                   const algo_types::port_id t = find_end(a, x.destination, under);
+                   const algo_types::port_id s = find_end(a, defs, x.source, under);
+                   const algo_types::port_id t = find_end(a, defs, x.destination, under);
                    if (x.condition && !c) no_input_port(x.condition->first);
                    algo_ops::add_data_edge_into(a, c, s, t);
                  },
