@@ -428,7 +428,7 @@ algorithm add_port(direction dir, const alt::port_decl& p, def_id d, algorithm a
 }
 
 port_id lookup_port(const algorithm& a, def_id d, const std::optional<cond>& condition, const alt::port_path& path) {
-  return algo_types::lookup_port(a, get_def(a, d).def_name, path.ref_name, path.port_name, under_cond{condition});
+  return algo_types::lookup_port(a, d, get_def(a, d).def_name, path.ref_name, path.port_name, under_cond{condition});
 }
 
 // ---------------------------------------------------------------------------------------------------------
