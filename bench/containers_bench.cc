@@ -105,14 +105,15 @@ void sizes(benchmark::internal::Benchmark* b) {
 }
 
 // A mutable map cannot keep versions: keep=1 copies nothing and measures the same as keep=0.
-void std_map_insertions(benchmark::State& state, const std::vector<std::int64_t>& keys) {
+template <class Key>
+void std_map_insertions(benchmark::State& state, const std::vector<Key>& keys) {
   std::int64_t held = 0, kernel = 0;
   for (auto _ : state) {
     state.PauseTiming();
     const std::int64_t before = resident_bytes();
     const std::int64_t kernel_before = kernel_ns();
     state.ResumeTiming();
-    std::map<std::int64_t, std::int64_t> m;
+    std::map<Key, std::int64_t> m;
     for (std::int64_t i = 0; i < state.range(0); ++i) m[keys[static_cast<std::size_t>(i)]] = i;
     benchmark::DoNotOptimize(m);
     // The teardown is not an insertion, and the persistent containers' teardown is not timed either.
@@ -128,6 +129,15 @@ void BM_std_map(benchmark::State& state) { std_map_insertions(state, random_keys
 BENCHMARK(BM_std_map)->Apply(sizes);
 void BM_std_map_ascending(benchmark::State& state) { std_map_insertions(state, ascending_keys(state.range(0))); }
 BENCHMARK(BM_std_map_ascending)->Apply(sizes);
+
+// The names that BM_env binds, the same insertions into a std::map: the yardstick of environments.
+std::vector<std::string> env_names(std::int64_t n) {
+  std::vector<std::string> names;
+  for (auto k : random_keys(n)) names.push_back("name" + std::to_string(k));
+  return names;
+}
+void BM_std_map_names(benchmark::State& state) { std_map_insertions(state, env_names(state.range(0))); }
+BENCHMARK(BM_std_map_names)->Apply(sizes);
 
 void pmap_insertions(benchmark::State& state, const std::vector<std::int64_t>& keys) {
   fold_updates(state, cvn::pmap<std::int64_t, std::int64_t>(), [&](auto m, std::int64_t i) {
@@ -186,8 +196,7 @@ void BM_graph_one_node(benchmark::State& state) {
 BENCHMARK(BM_graph_one_node)->Apply(sizes);
 
 void BM_env(benchmark::State& state) {
-  std::vector<std::string> names;
-  for (auto k : random_keys(state.range(0))) names.push_back("name" + std::to_string(k));
+  const std::vector<std::string> names = env_names(state.range(0));
   fold_updates(state, cvn::env::Env<std::int64_t>::empty(), [&](cvn::env::Env<std::int64_t> e, std::int64_t i) {
     return std::move(e).add(names[static_cast<std::size_t>(i)], i);
   });
