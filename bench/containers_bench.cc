@@ -66,9 +66,13 @@ void report(benchmark::State& state, std::int64_t ops, std::int64_t held, std::i
   state.counters["peak_rss_MB"] = static_cast<double>(cvn::bench::peak_rss_bytes()) / 1e6;
 }
 
-// Folds n updates from `empty`; range(1) = 1 keeps every version.
-template <class T, class Step>
-void fold_updates(benchmark::State& state, const T& empty, Step step) {
+// Folds n updates from a new structure made by `make_empty`, one per round; range(1) = 1 keeps every version.
+// A new one each round because identifier tables share their counter with every table derived from the same
+// one: reusing one empty table would number each round's entries after the last round's, so that the small
+// size would measure identifiers in the millions.
+template <class Make, class Step>
+void fold_updates(benchmark::State& state, Make make_empty, Step step) {
+  using T = decltype(make_empty());
   const std::int64_t n = state.range(0);
   const bool keep = state.range(1) != 0;
   std::int64_t held = 0, kernel = 0;
@@ -78,9 +82,9 @@ void fold_updates(benchmark::State& state, const T& empty, Step step) {
     const std::int64_t before = resident_bytes();
     std::vector<T> kept;
     if (keep) kept.reserve(static_cast<std::size_t>(n));
+    T t = make_empty();
     const std::int64_t kernel_before = kernel_ns();
     state.ResumeTiming();
-    T t = empty;
     for (std::int64_t i = 0; i < n; ++i) {
       if (keep) kept.push_back(t);
       t = step(std::move(t), i);
@@ -90,7 +94,7 @@ void fold_updates(benchmark::State& state, const T& empty, Step step) {
     kernel += kernel_ns() - kernel_before;
     held = resident_bytes() - before;
     kept.clear();
-    t = empty;
+    t = make_empty();
     state.ResumeTiming();
   }
   report(state, n, held, kernel);
@@ -140,7 +144,7 @@ void BM_std_map_names(benchmark::State& state) { std_map_insertions(state, env_n
 BENCHMARK(BM_std_map_names)->Apply(sizes);
 
 void pmap_insertions(benchmark::State& state, const std::vector<std::int64_t>& keys) {
-  fold_updates(state, cvn::pmap<std::int64_t, std::int64_t>(), [&](auto m, std::int64_t i) {
+  fold_updates(state, [] { return cvn::pmap<std::int64_t, std::int64_t>(); }, [&](auto m, std::int64_t i) {
     return std::move(m).add(keys[static_cast<std::size_t>(i)], i);
   });
 }
@@ -152,7 +156,7 @@ BENCHMARK(BM_pmap_ascending)->Apply(sizes);
 template <cvn::tmap::backend B>
 void BM_tmap(benchmark::State& state) {
   using table = cvn::tmap::table<std::int64_t>;
-  fold_updates(state, table::create_on(B, 0),
+  fold_updates(state, [] { return table::create_on(B, 0); },
                [](table t, std::int64_t i) { return std::move(t).add(i).second; });
 }
 BENCHMARK(BM_tmap<cvn::tmap::backend::patricia>)->Apply(sizes);
@@ -162,7 +166,7 @@ BENCHMARK(BM_tmap<cvn::tmap::backend::map>)->Apply(sizes);
 // Adds the edges in order, with labels 0, 1, 2 in turn. The ends are computed beforehand, as the keys of
 // the map benchmarks are.
 void graph_insertions(benchmark::State& state, const std::vector<std::pair<std::int64_t, std::int64_t>>& ends) {
-  fold_updates(state, graph_t::create(), [&](graph_t g, std::int64_t i) {
+  fold_updates(state, graph_t::create, [&](graph_t g, std::int64_t i) {
     const auto& [a, b] = ends[static_cast<std::size_t>(i)];
     return std::move(g).add(a, b, static_cast<int>(i % 3));
   });
@@ -191,13 +195,13 @@ void BM_graph_ascending_edges(benchmark::State& state) {
 BENCHMARK(BM_graph_ascending_edges)->Apply(sizes);
 
 void BM_graph_one_node(benchmark::State& state) {
-  fold_updates(state, graph_t::create(), [](graph_t g, std::int64_t i) { return std::move(g).add(0, i + 1, 0); });
+  fold_updates(state, graph_t::create, [](graph_t g, std::int64_t i) { return std::move(g).add(0, i + 1, 0); });
 }
 BENCHMARK(BM_graph_one_node)->Apply(sizes);
 
 void BM_env(benchmark::State& state) {
   const std::vector<std::string> names = env_names(state.range(0));
-  fold_updates(state, cvn::env::Env<std::int64_t>::empty(), [&](cvn::env::Env<std::int64_t> e, std::int64_t i) {
+  fold_updates(state, cvn::env::Env<std::int64_t>::empty, [&](cvn::env::Env<std::int64_t> e, std::int64_t i) {
     return std::move(e).add(names[static_cast<std::size_t>(i)], i);
   });
 }
