@@ -121,14 +121,14 @@ void* slab_heap::allocate_slow(std::size_t c) {
   // Blocks freed by other threads first: they may be of this size.
   if (remote_.load(std::memory_order_relaxed) != nullptr) {
     take_back();
-    if (slab* s = current_[c]; s != nullptr && s->free != nullptr) return allocate(c * grain);
+    if (slab* s = current_[c]; s != nullptr && s->free != nullptr) return allocate(bytes_of(c));
   }
   // The current slab's next pages, when it gets them a step at a time.
   if (slab* s = current_[c]; s != nullptr && s->limit < end_of(s)) {
     char* const from = s->limit;
     s->limit = std::min(from + page_step, end_of(s));
     prefault(from, static_cast<std::size_t>(s->limit - from));
-    return allocate(c * grain);
+    return allocate(bytes_of(c));
   }
   // The current slab is full: a free into it lists it again. Next come a partly used slab of this size,
   // then an empty one.
@@ -145,7 +145,7 @@ void* slab_heap::allocate_slow(std::size_t c) {
   }
   s->st = state::current;
   current_[c] = s;
-  return allocate(c * grain);
+  return allocate(bytes_of(c));
 }
 
 void slab_heap::settle(slab* s) noexcept {
@@ -186,7 +186,7 @@ slab_heap::usage slab_heap::current_usage() const {
     if (s->st == state::empty) continue;
     ++u.slabs;
     u.blocks += s->live;
-    u.block_bytes += std::size_t{s->live} * s->size_class * grain;
+    u.block_bytes += std::size_t{s->live} * bytes_of(s->size_class);
   }
   return u;
 }

@@ -32,8 +32,15 @@ namespace cvn::pool {
 /// A heap of slabs.
 class slab_heap {
  public:
+  // Sizes up to fine_max come in steps of the grain. Blocks of 1 to 4 KB are the buffers of lists that grow,
+  // such as a definition's statements as a reader collects them (one each): from the general heap, their
+  // fresh pages would fault on the thread that reads, where here the filler gives them memory ahead. They
+  // come in steps of coarse_grain, so that they share three sizes of slabs and keep as little aside as the
+  // general heap did. Larger blocks are not served here.
   static constexpr std::size_t grain = 8;
-  static constexpr std::size_t max_size = 1024;  // larger blocks are not served here
+  static constexpr std::size_t fine_max = 1024;
+  static constexpr std::size_t coarse_grain = 1024;
+  static constexpr std::size_t max_size = 4096;
   static constexpr std::size_t slab_bytes = std::size_t{1} << 16;
   static constexpr std::size_t region_bytes = std::size_t{1} << 22;     // made usable at once
   static constexpr std::size_t reserved_bytes = std::size_t{1} << 36;   // the address range of all slabs
@@ -66,9 +73,9 @@ class slab_heap {
         ++s->live;
         return pop(s);
       }
-      if (s->fresh + c * grain <= s->limit) {
+      if (s->fresh + bytes_of(c) <= s->limit) {
         ++s->live;
-        return std::exchange(s->fresh, s->fresh + c * grain);
+        return std::exchange(s->fresh, s->fresh + bytes_of(c));
       }
     }
     return allocate_slow(c);
@@ -119,9 +126,16 @@ class slab_heap {
   // Blocks start on 16 bytes, so that sizes that are multiples of 16 give blocks aligned as operator new
   // must give them.
   static constexpr std::size_t header_bytes = (sizeof(slab) + 15) / 16 * 16;
-  static constexpr std::size_t classes = max_size / grain + 1;
+  static constexpr std::size_t classes = fine_max / grain + (max_size - fine_max) / coarse_grain + 1;
 
-  static constexpr std::size_t class_of(std::size_t n) { return n == 0 ? 1 : (n + grain - 1) / grain; }
+  static constexpr std::size_t class_of(std::size_t n) {
+    if (n > fine_max) return fine_max / grain + (n - fine_max + coarse_grain - 1) / coarse_grain;
+    return n == 0 ? 1 : (n + grain - 1) / grain;
+  }
+  // The block size of a class: the largest size that class_of puts in it.
+  static constexpr std::size_t bytes_of(std::size_t c) {
+    return c <= fine_max / grain ? c * grain : fine_max + (c - fine_max / grain) * coarse_grain;
+  }
   static slab* slab_of(void* p) {
     return reinterpret_cast<slab*>(reinterpret_cast<std::uintptr_t>(p) & ~(std::uintptr_t{slab_bytes} - 1));
   }

@@ -122,6 +122,26 @@ TEST(Pool, ProgramBlocksOfEverySize) {
   }
 }
 
+TEST(Pool, BlocksAtTheEdgesOfTheCoarseSizesHoldTheirWholeSize) {
+  // Past fine_max sizes go by coarse steps: a size just past a step must get the larger block. Neighbours of
+  // one size, filled whole, catch a block one step too small.
+  slab_heap heap;
+  std::vector<tracked> live;
+  unsigned char fill = 1;
+  for (std::size_t edge = slab_heap::fine_max; edge <= slab_heap::max_size; edge += slab_heap::coarse_grain)
+    for (std::size_t n : {edge - 1, edge, edge + 1})
+      for (int twice = 0; twice < 2 && n <= slab_heap::max_size; ++twice) {
+        void* p = heap.allocate(n);
+        std::memset(p, fill, n);
+        live.push_back({p, n, fill++});
+      }
+  for (const tracked& t : live) {
+    check(t);
+    heap.deallocate(t.p);
+  }
+  EXPECT_EQ(heap.current_usage().blocks, 0U);
+}
+
 TEST(Pool, ProgramHeapGrowingWhilePagesAreFilledAheadKeepsEveryBlock) {
   // Tens of megabytes: the program heap takes fresh slabs well past its first region, whose pages are
   // filled beside it, while slabs empty, give their pages back and are taken again.
