@@ -32,11 +32,11 @@ namespace cvn::pool {
 /// A heap of slabs.
 class slab_heap {
  public:
-  // Sizes up to fine_max come in steps of the grain. Blocks of 1 to 4 KB are the buffers of lists that grow,
-  // such as a definition's statements as a reader collects them (one each): from the general heap, their
-  // fresh pages would fault on the thread that reads, where here the filler gives them memory ahead. They
-  // come in steps of coarse_grain, so that they share three sizes of slabs and keep as little aside as the
-  // general heap did. Larger blocks are not served here.
+  // Sizes up to fine_max come in steps of the grain. Blocks of 1 to 4 KB are mostly lists, such as the
+  // statements of each definition that a reader returns: from the general heap, their fresh pages would
+  // fault on the thread that reads, where here the filler gives them memory ahead. They come in steps of
+  // coarse_grain, so that they share three sizes of slabs and keep as little aside as the general heap did.
+  // Larger blocks are not served here.
   static constexpr std::size_t grain = 8;
   static constexpr std::size_t fine_max = 1024;
   static constexpr std::size_t coarse_grain = 1024;
