@@ -209,11 +209,11 @@ BENCHMARK(BM_env)->Apply(sizes);
 
 // Lookups in an environment of n bindings.
 void BM_env_lookup(benchmark::State& state) {
-  const auto keys = random_keys(state.range(0));
+  const std::vector<std::string> names = env_names(state.range(0));
   cvn::env::Env<std::int64_t> e = cvn::env::Env<std::int64_t>::empty();
-  for (std::size_t i = 0; i < keys.size(); ++i) e = std::move(e).add("name" + std::to_string(keys[i]), 1);
+  for (const std::string& name : names) e = std::move(e).add(name, 1);
   std::vector<cvn::base_types::qname> probes;
-  for (std::size_t i = 0; i < 1000; ++i) probes.push_back(cvn::base_types::simple_name{"name" + std::to_string(keys[i * keys.size() / 1000])});
+  for (std::size_t i = 0; i < 1000; ++i) probes.push_back(cvn::base_types::simple_name{names[i * names.size() / 1000]});
   for (auto _ : state)
     for (const auto& q : probes) benchmark::DoNotOptimize(e.lookup(q));
   report(state, 1000, 0);
